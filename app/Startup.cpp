@@ -1,0 +1,25 @@
+#include "Startup.h"
+
+#include "FormReader.h"
+#include "unit1.h"
+#include "Unit2.h"
+
+#include <QStandardPaths>
+
+void RegisterGlyvexClasses() { RegisterStandardClasses(); }
+
+QString FaceMetricsCacheFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/glyvex/facemetrics.cache");
+}
+
+int RunGlyvex() {
+    Application->SetTitle(QStringLiteral("Glyvex"));
+    Form2 = TForm::Create<TForm2>(Application);
+    Form2->Label1->SetCaption(QStringLiteral("Reading..."));
+    Form2->Show();
+    Form2->Update();
+    Application->CreateForm(Form1);
+    Application->Run();
+    return 0;
+}

@@ -1,0 +1,221 @@
+#include "unit1.h"
+
+#include "Unit2.h"
+
+TForm1* Form1 = nullptr;
+
+TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
+    ReadDefinition(QStringLiteral(":/app/unit1.gxf"));
+    BindComponent(StatusBar1, "StatusBar1");
+    BindComponent(Panel2, "Panel2");
+    BindComponent(PageControl1, "PageControl1");
+    BindComponent(TabSheet1, "TabSheet1");
+    BindComponent(Memo1, "Memo1");
+    BindComponent(Memo2, "Memo2");
+    BindComponent(TabSheet2, "TabSheet2");
+    BindComponent(Panel4, "Panel4");
+    BindComponent(Label3, "Label3");
+    BindComponent(Edit1, "Edit1");
+    BindComponent(Button1, "Button1");
+    BindComponent(ScrollBox1, "ScrollBox1");
+    BindComponent(Panel3, "Panel3");
+    BindComponent(Bevel1, "Bevel1");
+    BindComponent(Label1, "Label1");
+    BindComponent(Label2, "Label2");
+    BindComponent(Bevel2, "Bevel2");
+    BindComponent(TrackBar1, "TrackBar1");
+    BindComponent(Bevel3, "Bevel3");
+    BindComponent(CheckBox1, "CheckBox1");
+    BindComponent(CheckBox2, "CheckBox2");
+    BindComponent(Panel1, "Panel1");
+    BindComponent(ListBox1, "ListBox1");
+}
+
+std::span<const TMethodBinding> TForm1::PublishedMethods() const {
+    static const TMethodBinding methods[] = {
+        PUBLISHED_METHOD(TForm1, FormCreate),       PUBLISHED_METHOD(TForm1, FormClose),
+        PUBLISHED_METHOD(TForm1, FormResize),       PUBLISHED_METHOD(TForm1, ListBox1Click),
+        PUBLISHED_METHOD(TForm1, ListBox1DblClick), PUBLISHED_METHOD(TForm1, TrackBar1Change),
+        PUBLISHED_METHOD(TForm1, CheckBox1Click),   PUBLISHED_METHOD(TForm1, CheckBox2Click),
+        PUBLISHED_METHOD(TForm1, Button1Click),     PUBLISHED_METHOD(TForm1, PageControl1Change),
+        PUBLISHED_METHOD(TForm1, Edit99DblClick),
+    };
+    return methods;
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and closing
+
+void TForm1::FormCreate(TObject*) {
+    ListBox1->Items()->Clear();
+    ListBox1->SetSorted(true);
+    ListBox1->Items()->AddSortedBatch(Screen->Fonts()->ToStringList());
+    // With no fonts installed there is nothing to select; everything below copes.
+    const bool any = ListBox1->Items()->Count() > 0;
+    ListBox1->SetItemIndex(any ? 0 : -1);
+    if (any) {
+        const QString first = ListBox1->Items()->Strings(0);
+        Memo1->Font()->SetName(first);
+        Memo2->Font()->SetName(first);
+    }
+    StatusBar1->Panels()->Items(1)->SetText(any ? ListBox1->Items()->Strings(0) : QString());
+    FClosing = false;
+    TrackBar1->SetPosition(Memo1->Font()->Size());
+    CreateEditfields();
+    Label2->SetCaption(QString::number(TrackBar1->Position()));
+    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) + QStringLiteral(" Fonts"));
+    Label2->SetCaption(QString::number(TrackBar1->Position()));
+}
+
+void TForm1::FormClose(TObject*, TCloseAction&) {
+    FClosing = true;
+    delete Form2;
+    Form2 = nullptr;
+}
+
+void TForm1::FormResize(TObject*) { RefreshEditfields(); }
+
+// ---------------------------------------------------------------------------
+// Font list and preview
+
+void TForm1::ListBox1Click(TObject*) {
+    const int i = ListBox1->ItemIndex();
+    if (i < 0) return;
+    const QString face = ListBox1->Items()->Strings(i);
+    Memo1->Font()->SetName(face);
+    Memo2->Font()->SetName(face);
+    StatusBar1->Panels()->Items(1)->SetText(face);
+}
+
+void TForm1::ListBox1DblClick(TObject*) { PageControl1->SetActivePage(TabSheet1); }
+
+void TForm1::TrackBar1Change(TObject*) {
+    Memo1->Font()->SetSize(TrackBar1->Position());
+    Memo2->Font()->SetSize(TrackBar1->Position());
+    Label2->SetCaption(QString::number(TrackBar1->Position()));
+}
+
+static void SetStyleFlag(TFont* font, TFontStyle flag, bool on) {
+    TFontStyles s = font->Style();
+    s.setFlag(flag, on);
+    font->SetStyle(s);
+}
+
+void TForm1::CheckBox1Click(TObject*) {
+    SetStyleFlag(Memo1->Font(), fsBold, CheckBox1->Checked());
+    SetStyleFlag(Memo2->Font(), fsBold, CheckBox1->Checked());
+    if (PageControl1->ActivePage() == TabSheet2) RefreshEditfields();
+}
+
+void TForm1::CheckBox2Click(TObject*) {
+    SetStyleFlag(Memo1->Font(), fsItalic, CheckBox2->Checked());
+    SetStyleFlag(Memo2->Font(), fsItalic, CheckBox2->Checked());
+    if (PageControl1->ActivePage() == TabSheet2) RefreshEditfields();
+}
+
+// ---------------------------------------------------------------------------
+// Text page
+
+QString TForm1::FieldText(const QString& face) const {
+    return Edit1->Text() + QStringLiteral(" (") + face + u')';
+}
+
+void TForm1::ShowProgress(int done, int total) {
+    // The bar's range stays 0 to 100: it shows the share of fields done.
+    if (Form2 && total > 0) Form2->ProgressBar1->SetPosition(int(qint64(done) * 100 / total));
+}
+
+void TForm1::CreateEditfields() {
+    FEditTop = 0;
+    const int n = ListBox1->Items()->Count();
+    for (int i = 1; i <= n; ++i) {
+        auto* edit = new TEdit(this);
+        edit->SetParent(ScrollBox1);
+        edit->Font()->SetName(ListBox1->Items()->Strings(i - 1));
+        edit->Font()->SetSize(TrackBar1->Position());
+        edit->SetWidth(ScrollBox1->Width());
+        edit->SetName(QStringLiteral("MyEdit") + QString::number(i));
+        edit->SetText(FieldText(edit->Font()->Name()));
+        edit->SetTop(FEditTop);
+        edit->SetTabStop(false);
+        edit->SetOnDblClick(TNotifyEvent(this, &TForm1::Edit99DblClick));
+        FEditTop += edit->Height();
+        edit->SetTag(PerFontTag);
+        ShowProgress(i, n);
+    }
+}
+
+std::vector<TEdit*> TForm1::Editfields() const {
+    std::vector<TEdit*> r;
+    for (int i = 0; i < ComponentCount(); ++i) {
+        auto* e = dynamic_cast<TEdit*>(Components(i));
+        if (e && e->Tag() == PerFontTag) r.push_back(e);
+    }
+    return r;
+}
+
+void TForm1::RefreshEditfields() {
+    // A refresh never runs inside another (showing the splash may let the window system in).
+    if (FClosing || FRefreshing) return;
+    FRefreshing = true;
+    struct Done {
+        TForm1* f;
+        ~Done() {
+            f->FRefreshing = false;
+            Screen->SetCursor(crDefault);
+        }
+    } done{this};
+
+    Screen->SetCursor(crHourGlass);
+    ScrollBox1->Hide();
+    const int scrollPos = ScrollBox1->VertScrollBar()->Position();
+    ScrollBox1->VertScrollBar()->SetPosition(0);
+    int k = 0;
+    FEditTop = 0;
+    if (Form2) {
+        Form2->Show();
+        Form2->Update();
+    }
+    const int n = ListBox1->Items()->Count();
+    const TFontStyles wanted = (CheckBox1->Checked() ? TFontStyles(fsBold) : TFontStyles()) |
+                               (CheckBox2->Checked() ? TFontStyles(fsItalic) : TFontStyles());
+    for (TEdit* edit : Editfields()) {
+        if (k >= n) break; // fields and list entries come from the same list
+        edit->Font()->SetName(ListBox1->Items()->Strings(k));
+        edit->Font()->SetSize(TrackBar1->Position());
+        TFontStyles style = edit->Font()->Style();
+        style.setFlag(fsBold, wanted.testFlag(fsBold));
+        style.setFlag(fsItalic, wanted.testFlag(fsItalic));
+        edit->Font()->SetStyle(style);
+        edit->SetWidth(ScrollBox1->Width());
+        edit->SetText(FieldText(edit->Font()->Name()));
+        edit->SetTop(FEditTop);
+        FEditTop += edit->Height();
+        ++k;
+        ShowProgress(k, n);
+    }
+    if (Form2) Form2->Hide();
+    ScrollBox1->VertScrollBar()->SetPosition(scrollPos);
+    ScrollBox1->Show();
+}
+
+void TForm1::Button1Click(TObject*) { RefreshEditfields(); }
+
+void TForm1::PageControl1Change(TObject*) {
+    if (PageControl1->ActivePage() == TabSheet2) RefreshEditfields();
+}
+
+void TForm1::Edit99DblClick(TObject* Sender) {
+    auto* field = dynamic_cast<TComponent*>(Sender);
+    if (!field) return;
+    bool ok = false;
+    const int n = field->Name().mid(6).toInt(&ok);
+    if (!ok || n < 1 || n > ListBox1->Items()->Count()) return;
+    ListBox1->SetItemIndex(n - 1);
+    const QString face = ListBox1->Items()->Strings(n - 1);
+    Memo1->Font()->SetName(face);
+    Memo2->Font()->SetName(face);
+    // The status bar always names the selected font.
+    StatusBar1->Panels()->Items(1)->SetText(face);
+    PageControl1->SetActivePage(TabSheet1);
+}

@@ -1,0 +1,73 @@
+// The main window: the font list, the Alphabet page with its preview, the Text
+// page with one edit field per installed font, and the size and style bar.
+#pragma once
+
+#include "ComCtrls.h"
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "StdCtrls.h"
+
+class TForm1 : public TForm {
+    Q_OBJECT
+public:
+    explicit TForm1(TComponent* AOwner);
+
+    TStatusBar* StatusBar1 = nullptr;
+    TPanel* Panel2 = nullptr;
+    TPageControl* PageControl1 = nullptr;
+    TTabSheet* TabSheet1 = nullptr;
+    TMemo* Memo1 = nullptr;
+    TMemo* Memo2 = nullptr;
+    TTabSheet* TabSheet2 = nullptr;
+    TPanel* Panel4 = nullptr;
+    TLabel* Label3 = nullptr;
+    TEdit* Edit1 = nullptr;
+    TButton* Button1 = nullptr;
+    TScrollBox* ScrollBox1 = nullptr;
+    TPanel* Panel3 = nullptr;
+    TBevel* Bevel1 = nullptr;
+    TLabel* Label1 = nullptr;
+    TLabel* Label2 = nullptr;
+    TBevel* Bevel2 = nullptr;
+    TTrackBar* TrackBar1 = nullptr;
+    TBevel* Bevel3 = nullptr;
+    TCheckBox* CheckBox1 = nullptr;
+    TCheckBox* CheckBox2 = nullptr;
+    TPanel* Panel1 = nullptr;
+    TListBox* ListBox1 = nullptr;
+
+    void FormCreate(TObject* Sender);
+    void FormClose(TObject* Sender, TCloseAction& Action);
+    void FormResize(TObject* Sender);
+    void ListBox1Click(TObject* Sender);
+    void ListBox1DblClick(TObject* Sender);
+    void TrackBar1Change(TObject* Sender);
+    void CheckBox1Click(TObject* Sender);
+    void CheckBox2Click(TObject* Sender);
+    void Button1Click(TObject* Sender);
+    void PageControl1Change(TObject* Sender);
+    void Edit99DblClick(TObject* Sender);
+
+    // Re-applies face, size, style, width and text to every per-font field and
+    // stacks them by their heights, keeping the user's scroll position.
+    void RefreshEditfields();
+
+    int EditTop() const { return FEditTop; }
+    bool Closing() const { return FClosing; }
+    std::span<const TMethodBinding> PublishedMethods() const override;
+
+    static constexpr int PerFontTag = 99;
+
+private:
+    void CreateEditfields();
+    // The per-font fields in creation order (they are the main window's components with the tag).
+    std::vector<TEdit*> Editfields() const;
+    void ShowProgress(int done, int total);
+    QString FieldText(const QString& face) const;
+
+    int FEditTop = 0;
+    bool FClosing = false;
+    bool FRefreshing = false;
+};
+
+extern TForm1* Form1;

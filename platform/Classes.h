@@ -1,0 +1,266 @@
+// The class library's foundation: exceptions, persistent objects, components with
+// owners and names, string lists, and events bound to their receivers.
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <exception>
+#include <memory>
+#include <functional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+using TObject = QObject;
+
+// ---------------------------------------------------------------------------
+// Exceptions carry the class library's (German) message texts.
+
+class Exception : public std::exception {
+public:
+    explicit Exception(QString message);
+    const QString& Message() const noexcept { return FMessage; }
+    const char* what() const noexcept override { return FUtf8.c_str(); }
+
+private:
+    QString FMessage;
+    std::string FUtf8;
+};
+
+#define GLYVEX_EXCEPTION(Name, Base)                                                                         \
+    class Name : public Base {                                                                               \
+    public:                                                                                                  \
+        using Base::Base;                                                                                    \
+    };
+
+GLYVEX_EXCEPTION(EInvalidOperation, Exception)
+GLYVEX_EXCEPTION(EConvertError, Exception)
+GLYVEX_EXCEPTION(EStringListError, Exception)
+GLYVEX_EXCEPTION(EComponentError, Exception)
+GLYVEX_EXCEPTION(EInvalidCast, Exception)
+GLYVEX_EXCEPTION(EOutOfResources, Exception)
+GLYVEX_EXCEPTION(EReadError, Exception)
+
+// ---------------------------------------------------------------------------
+// Events: a callable bound to its receiver. An event whose receiver is gone is
+// unassigned, so a handler can never run on a destroyed form.
+
+template <class... Args> class TEvent {
+public:
+    TEvent() = default;
+    template <class R, class M>
+        requires std::is_member_function_pointer_v<M>
+    TEvent(R* receiver, M method)
+        : FReceiver(receiver), FCode([receiver, method](Args... a) { (receiver->*method)(a...); }) {}
+    TEvent(QObject* receiver, std::function<void(Args...)> code)
+        : FReceiver(receiver), FCode(std::move(code)), FFree(receiver == nullptr) {}
+
+    bool Assigned() const { return FCode && (FFree || !FReceiver.isNull()); }
+    explicit operator bool() const { return Assigned(); }
+    QObject* Receiver() const { return FReceiver.data(); }
+    void operator()(Args... a) const {
+        if (Assigned()) FCode(a...);
+    }
+    // Events compare equal only when both are unassigned; enough for "changed" tests.
+    bool operator==(const TEvent& o) const { return !Assigned() && !o.Assigned(); }
+
+private:
+    QPointer<QObject> FReceiver;
+    std::function<void(Args...)> FCode;
+    bool FFree = false;
+};
+
+using TNotifyEvent = TEvent<TObject*>;
+Q_DECLARE_METATYPE(TNotifyEvent)
+
+// ---------------------------------------------------------------------------
+
+class TPersistent : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    // Copies the state of Source; the base refuses, so a class that cannot be
+    // assigned says so instead of silently doing nothing.
+    virtual void Assign(TPersistent* Source);
+    // Stored definitions may hold values that are not published properties
+    // (legacy names kept for old definitions); a class claims them here.
+    virtual bool ReadDefinedProperty(const QString& name, const QVariant& value) {
+        Q_UNUSED(name);
+        Q_UNUSED(value);
+        return false;
+    }
+};
+
+class TComponent;
+
+enum class TOperation { opInsert, opRemove };
+
+class TComponent : public TPersistent {
+    Q_OBJECT
+    Q_PROPERTY(QString Name READ Name WRITE SetName)
+    Q_PROPERTY(int Tag READ Tag WRITE SetTag)
+public:
+    enum StateFlag : unsigned { csLoading = 1, csReading = 2, csDesigning = 4, csDestroying = 8 };
+
+    explicit TComponent(TComponent* AOwner);
+    ~TComponent() override;
+
+    TComponent* Owner() const { return FOwner; }
+    int ComponentCount() const { return int(FComponents.size()); }
+    TComponent* Components(int index) const;
+    int ComponentIndex() const;
+    // Case-insensitive, as names are identifiers.
+    TComponent* FindComponent(const QString& name) const;
+
+    QString Name() const { return FName; }
+    virtual void SetName(const QString& value);
+    int Tag() const { return FTag; }
+    void SetTag(int value) { FTag = value; }
+
+    bool IsLoading() const { return FState & csLoading; }
+    bool IsReading() const { return FState & csReading; }
+    bool IsDesigning() const { return FState & csDesigning; }
+    bool IsDestroying() const { return FState & csDestroying; }
+    unsigned ComponentState() const { return FState; }
+    // The program never runs designing; tests and the form designer set it.
+    void SetDesigning(bool value, bool includeOwned = true);
+    void SetLoadingState(bool loading);
+
+    // Called once the definition that created this component has been read.
+    virtual void Loaded();
+    void FreeNotification(TComponent* other);
+    void RemoveFreeNotification(TComponent* other);
+
+    template <class T> bool InheritsFrom() const { return dynamic_cast<const T*>(this) != nullptr; }
+
+protected:
+    virtual void Notification(TComponent* AComponent, TOperation operation);
+    void Destroying();
+
+private:
+    void InsertComponent(TComponent* c);
+    void RemoveComponent(TComponent* c);
+
+    TComponent* FOwner = nullptr;
+    std::vector<TComponent*> FComponents;
+    // Owned components by case-folded name: forms with thousands of fields stay fast.
+    QHash<QString, TComponent*> FNameIndex;
+    std::vector<TComponent*> FFreeNotifies;
+    QString FName;
+    int FTag = 0;
+    unsigned FState = 0;
+};
+
+// ---------------------------------------------------------------------------
+// String lists: lines with optional attached objects.
+
+class TStrings : public TPersistent {
+    Q_OBJECT
+public:
+    using TPersistent::TPersistent;
+
+    int Count() const { return int(FItems.size()); }
+    QString Strings(int index) const;
+    void Put(int index, const QString& s);
+    QObject* Objects(int index) const;
+    void PutObject(int index, QObject* o);
+    virtual int Add(const QString& s);
+    int AddObject(const QString& s, QObject* o);
+    void AddStrings(const QStringList& lines);
+    virtual void Insert(int index, const QString& s);
+    void Delete(int index);
+    void Clear();
+    // Case-insensitive by the user's locale, like the identifiers it usually holds.
+    int IndexOf(const QString& s) const;
+
+    QString Text() const;
+    void SetText(const QString& text);
+    QStringList ToStringList() const;
+    void SetStrings(const QStringList& lines);
+
+    void BeginUpdate() { ++FUpdateCount; }
+    void EndUpdate();
+    void Assign(TPersistent* Source) override;
+
+    std::function<void()> OnChange;
+
+protected:
+    void Changed();
+    void CheckIndex(int index, int limit) const;
+    struct Item {
+        QString text;
+        QPointer<QObject> object;
+    };
+    std::vector<Item> FItems;
+    int FUpdateCount = 0;
+    bool FChangedWhileUpdating = false;
+};
+
+class TStringList : public TStrings {
+    Q_OBJECT
+public:
+    using TStrings::TStrings;
+    bool Sorted() const { return FSorted; }
+    void SetSorted(bool value);
+    int Add(const QString& s) override;
+    void Insert(int index, const QString& s) override;
+    // Adds many lines and sorts once, which keeps filling a sorted list linear-logarithmic.
+    void AddSortedBatch(const QStringList& lines);
+
+private:
+    void Sort();
+    bool FSorted = false;
+};
+
+// Locale-aware, case-insensitive comparison used by sorted lists.
+int AnsiCompareText(const QString& a, const QString& b);
+
+// ---------------------------------------------------------------------------
+// Every place where Qt calls into the system runs through Guard, so that no
+// exception crosses into Qt's event loop: it goes to the application's report.
+
+void ReportException(std::exception_ptr error);
+
+template <class F> bool Guard(F&& f) noexcept {
+    try {
+        f();
+        return true;
+    } catch (...) {
+        ReportException(std::current_exception());
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Collections: ordered lists of owned items that stored definitions fill with
+// "Name = <item { ... } item { ... }>".
+
+class TCollectionItem : public TPersistent {
+    Q_OBJECT
+public:
+    using TPersistent::TPersistent;
+};
+
+class TCollection : public TPersistent {
+    Q_OBJECT
+public:
+    using TPersistent::TPersistent;
+    int Count() const { return int(FItems.size()); }
+    TCollectionItem* Item(int index) const;
+    TCollectionItem* Add();
+    void Clear();
+    std::function<void()> OnChange;
+    void Changed() {
+        if (OnChange) OnChange();
+    }
+
+protected:
+    virtual std::unique_ptr<TCollectionItem> NewItem() = 0;
+    std::vector<std::unique_ptr<TCollectionItem>> FItems;
+};

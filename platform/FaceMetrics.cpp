@@ -1,0 +1,712 @@
+#include "FaceMetrics.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMaxPixelSize = 100000;
+
+constexpr quint32 makeTag(char a, char b, char c, char d) {
+    return (quint32(quint8(a)) << 24) | (quint32(quint8(b)) << 16) | (quint32(quint8(c)) << 8) | quint32(quint8(d));
+}
+
+constexpr quint32 kTagTtcf = makeTag('t', 't', 'c', 'f');
+constexpr quint32 kTagTrue = makeTag('t', 'r', 'u', 'e');
+constexpr quint32 kTagOtto = makeTag('O', 'T', 'T', 'O');
+constexpr quint32 kSfntVersion1 = 0x00010000;
+constexpr quint32 kTagHead = makeTag('h', 'e', 'a', 'd');
+constexpr quint32 kTagHhea = makeTag('h', 'h', 'e', 'a');
+constexpr quint32 kTagOs2 = makeTag('O', 'S', '/', '2');
+constexpr quint32 kTagEblc = makeTag('E', 'B', 'L', 'C');
+constexpr quint32 kTagCblc = makeTag('C', 'B', 'L', 'C');
+constexpr quint32 kTagBdat = makeTag('b', 'd', 'a', 't');
+
+quint16 be16(const unsigned char* p) { return qFromBigEndian<quint16>(p); }
+qint16 bes16(const unsigned char* p) { return qFromBigEndian<qint16>(p); }
+quint32 be32(const unsigned char* p) { return qFromBigEndian<quint32>(p); }
+
+qint64 mtimeNsOf(const struct stat& st) { return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec; }
+
+// Read-only view of a font file with bounds-checked positional reads. Only the few
+// bytes needed are read: some CJK collections are tens of megabytes.
+class TFontFile {
+public:
+    explicit TFontFile(const QString& path) {
+        // O_NONBLOCK keeps a FIFO or device node placed in a font directory from hanging us.
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (m_fd < 0) return;
+        struct stat st{};
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        m_size = st.st_size;
+        m_mtimeNs = mtimeNsOf(st);
+    }
+    ~TFontFile() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    TFontFile(const TFontFile&) = delete;
+    TFontFile& operator=(const TFontFile&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    qint64 size() const { return m_size; }
+    qint64 mtimeNs() const { return m_mtimeNs; }
+    bool contains(qint64 offset, qint64 length) const {
+        return offset >= 0 && length >= 0 && offset <= m_size && length <= m_size - offset;
+    }
+
+    bool readAt(qint64 offset, unsigned char* buf, qint64 length) const {
+        if (m_fd < 0 || !contains(offset, length)) return false;
+        while (length > 0) {
+            const ssize_t n = ::pread(m_fd, buf, size_t(length), off_t(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false; // error, or the file shrank under us
+            buf += n;
+            offset += n;
+            length -= n;
+        }
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+    qint64 m_size = 0;
+    qint64 m_mtimeNs = 0;
+};
+
+struct TTableRef {
+    qint64 offset = 0;
+    qint64 length = 0;
+    bool present = false;
+};
+
+// Picks ascender/descender the way Qt 6's font engine does for scalable sfnt faces:
+// hhea first, then OS/2 overrides it (typo values when USE_TYPO_METRICS is set, else
+// usWin*). A table that is missing, too short or all zero is skipped. When neither
+// gives anything Qt keeps FreeType's face values, which fall back from hhea to the
+// typo, then the win values.
+std::optional<TFaceVMetrics> resolveMetrics(int upem, const unsigned char* hhea, const unsigned char* os2) {
+    std::optional<std::pair<int, int>> chosen;
+    int hheaAsc = 0;
+    int hheaDesc = 0;
+    if (hhea) {
+        hheaAsc = bes16(hhea + 4);
+        hheaDesc = -bes16(hhea + 6);
+        if (hheaAsc != 0 || hheaDesc != 0) chosen = {hheaAsc, hheaDesc};
+    }
+    int typoAsc = 0, typoDesc = 0, winAsc = 0, winDesc = 0;
+    if (os2) {
+        constexpr quint16 kUseTypoMetrics = 1u << 7;
+        const bool useTypo = be16(os2 + 62) & kUseTypoMetrics;
+        typoAsc = bes16(os2 + 68);
+        typoDesc = -bes16(os2 + 70);
+        winAsc = be16(os2 + 74);
+        winDesc = be16(os2 + 76);
+        if (useTypo) {
+            if (typoAsc != 0 || typoDesc != 0) chosen = {typoAsc, typoDesc};
+        } else if (winAsc != 0 || winDesc != 0) {
+            chosen = {winAsc, winDesc};
+        }
+    }
+    if (!chosen && os2) {
+        if (typoAsc != 0 || typoDesc != 0)
+            chosen = {typoAsc, typoDesc};
+        else if (winAsc != 0 || winDesc != 0)
+            chosen = {winAsc, winDesc};
+    }
+    if (!chosen) return std::nullopt; // no usable line height in the file
+    return TFaceVMetrics{upem, chosen->first, chosen->second};
+}
+
+std::optional<TFaceVMetrics> parseFace(const TFontFile& file, quint32 faceIndex) {
+    unsigned char hdr[12];
+    if (!file.readAt(0, hdr, sizeof hdr)) return std::nullopt;
+    quint32 version = be32(hdr);
+    qint64 base = 0;
+    if (version == kTagTtcf) {
+        const quint32 numFonts = be32(hdr + 8);
+        if (faceIndex >= numFonts) return std::nullopt;
+        unsigned char off[4];
+        if (!file.readAt(12 + 4 * qint64(faceIndex), off, sizeof off)) return std::nullopt;
+        base = be32(off);
+        if (!file.readAt(base, hdr, sizeof hdr)) return std::nullopt;
+        version = be32(hdr);
+    } else if (faceIndex != 0) {
+        return std::nullopt; // a single-face file has no face 1
+    }
+    if (version != kSfntVersion1 && version != kTagTrue && version != kTagOtto) return std::nullopt;
+
+    const int numTables = be16(hdr + 4);
+    if (numTables == 0) return std::nullopt;
+    std::vector<unsigned char> dir(size_t(numTables) * 16);
+    if (!file.readAt(base + 12, dir.data(), qint64(dir.size()))) return std::nullopt;
+
+    TTableRef head, hhea, os2;
+    for (int i = 0; i < numTables; ++i) {
+        const unsigned char* rec = dir.data() + size_t(i) * 16;
+        const quint32 tag = be32(rec);
+        const TTableRef ref{be32(rec + 8), be32(rec + 12), true};
+        switch (tag) {
+        case kTagHead: head = ref; break;
+        case kTagHhea: hhea = ref; break;
+        case kTagOs2: os2 = ref; break;
+        case kTagEblc:
+        case kTagCblc:
+        case kTagBdat:
+            // Qt sizes faces with bitmap strikes from FreeType's strike metrics, which
+            // cannot be derived from these tables; let the caller ask Qt instead.
+            return std::nullopt;
+        default: break;
+        }
+    }
+    // A table that does not lie inside the file means a damaged font: trust none of it.
+    for (const TTableRef* t : {&head, &hhea, &os2})
+        if (t->present && !file.contains(t->offset, t->length)) return std::nullopt;
+
+    constexpr qint64 kHeadNeeded = 20; // through unitsPerEm
+    unsigned char headBuf[kHeadNeeded];
+    if (!head.present || head.length < 54 || !file.readAt(head.offset, headBuf, kHeadNeeded))
+        return std::nullopt;
+    const int upem = be16(headBuf + 18);
+    if (upem < 16 || upem > 16384) return std::nullopt;
+
+    // Minimum lengths are the ones Qt insists on before it looks at these tables.
+    unsigned char hheaBuf[10];
+    const bool haveHhea = hhea.present && hhea.length >= qint64(sizeof hheaBuf);
+    if (haveHhea && !file.readAt(hhea.offset, hheaBuf, sizeof hheaBuf)) return std::nullopt;
+    unsigned char os2Buf[78];
+    const bool haveOs2 = os2.present && os2.length >= qint64(sizeof os2Buf);
+    if (haveOs2 && !file.readAt(os2.offset, os2Buf, sizeof os2Buf)) return std::nullopt;
+
+    return resolveMetrics(upem, haveHhea ? hheaBuf : nullptr, haveOs2 ? os2Buf : nullptr);
+}
+
+// ---- cache file -------------------------------------------------------------------
+
+// Layout (little endian): magic, version, entry count, payload size, FNV-1a 64 of the
+// payload, then per entry: path length + UTF-8 path, face index, file size, mtime (ns),
+// flag (1 = has metrics), unitsPerEm, ascender, descender.
+constexpr char kCacheMagic[8] = {'G', 'L', 'Y', 'V', 'F', 'M', 'C', '\n'};
+constexpr quint32 kCacheVersion = 1; // bump when the format or the metric rules change
+constexpr qint64 kCacheHeaderSize = 8 + 4 + 4 + 8 + 8;
+constexpr qint64 kCacheMaxBytes = 64ll * 1024 * 1024;
+constexpr quint32 kCacheMaxPath = 16 * 1024;
+constexpr qint64 kCacheMinEntry = 4 + 4 + 8 + 8 + 1 + 4 + 4 + 4;
+
+quint64 fnv1a64(const char* data, qint64 size) {
+    quint64 h = 0xcbf29ce484222325ull;
+    for (qint64 i = 0; i < size; ++i) {
+        h ^= quint8(data[i]);
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
+class TCacheWriter {
+public:
+    template <typename T> void put(T v) {
+        const T le = qToLittleEndian(v);
+        m_buf.append(reinterpret_cast<const char*>(&le), sizeof le);
+    }
+    void putBytes(const QByteArray& b) {
+        put<quint32>(quint32(b.size()));
+        m_buf.append(b);
+    }
+    const QByteArray& bytes() const { return m_buf; }
+
+private:
+    QByteArray m_buf;
+};
+
+class TCacheReader {
+public:
+    TCacheReader(const char* data, qint64 size) : m_p(data), m_end(data + size) {}
+    template <typename T> bool get(T& out) {
+        if (m_end - m_p < qint64(sizeof(T))) return false;
+        out = qFromLittleEndian<T>(m_p);
+        m_p += sizeof(T);
+        return true;
+    }
+    bool getBytes(QByteArray& out, quint32 maxLen) {
+        quint32 len = 0;
+        if (!get(len) || len > maxLen || m_end - m_p < qint64(len)) return false;
+        out = QByteArray(m_p, qsizetype(len));
+        m_p += len;
+        return true;
+    }
+    bool atEnd() const { return m_p == m_end; }
+
+private:
+    const char* m_p;
+    const char* m_end;
+};
+
+using TSlotKey = std::pair<QString, quint32>;
+
+struct TCacheEntry {
+    qint64 size = -1;
+    qint64 mtimeNs = 0;
+    std::optional<TFaceVMetrics> metrics;
+};
+
+// Parses a whole cache file; nullopt if it is foreign, from another version, or damaged.
+std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
+    if (data.size() < kCacheHeaderSize || std::memcmp(data.constData(), kCacheMagic, sizeof kCacheMagic) != 0)
+        return std::nullopt;
+    TCacheReader hdr(data.constData() + sizeof kCacheMagic, kCacheHeaderSize - qint64(sizeof kCacheMagic));
+    quint32 version = 0, count = 0;
+    quint64 payloadSize = 0, hash = 0;
+    if (!hdr.get(version) || !hdr.get(count) || !hdr.get(payloadSize) || !hdr.get(hash)) return std::nullopt;
+    const qint64 available = data.size() - kCacheHeaderSize;
+    if (version != kCacheVersion || payloadSize != quint64(available)) return std::nullopt;
+    const char* payload = data.constData() + kCacheHeaderSize;
+    if (fnv1a64(payload, available) != hash || qint64(count) > available / kCacheMinEntry) return std::nullopt;
+
+    QHash<TSlotKey, TCacheEntry> entries;
+    entries.reserve(qsizetype(count));
+    TCacheReader r(payload, available);
+    for (quint32 i = 0; i < count; ++i) {
+        QByteArray path;
+        quint32 face = 0;
+        qint64 size = 0, mtime = 0;
+        quint8 flag = 0;
+        qint32 upem = 0, asc = 0, desc = 0;
+        if (!r.getBytes(path, kCacheMaxPath) || !r.get(face) || !r.get(size) || !r.get(mtime) || !r.get(flag) ||
+            !r.get(upem) || !r.get(asc) || !r.get(desc))
+            return std::nullopt;
+        if (path.isEmpty() || face > 0xFFFF || size < 0 || flag > 1) return std::nullopt;
+        TCacheEntry e{size, mtime, std::nullopt};
+        if (flag == 1) {
+            if (upem < 16 || upem > 16384 || std::abs(asc) > 0xFFFF || std::abs(desc) > 0xFFFF)
+                return std::nullopt;
+            e.metrics = TFaceVMetrics{upem, asc, desc};
+        }
+        entries.insert({QString::fromUtf8(path), face}, e);
+    }
+    if (!r.atEnd()) return std::nullopt;
+    return entries;
+}
+
+// ---- listing ----------------------------------------------------------------------
+
+// Numeric pattern value; variable fonts give ranges, of which the value nearest
+// `prefer` stands for the face.
+double fcNumber(FcPattern* pattern, const char* object, double prefer, double fallback) {
+    FcValue v;
+    if (FcPatternGet(pattern, object, 0, &v) != FcResultMatch) return fallback;
+    switch (v.type) {
+    case FcTypeInteger: return v.u.i;
+    case FcTypeDouble: return v.u.d;
+    case FcTypeRange: {
+        double lo = 0, hi = 0;
+        if (FcRangeGetDouble(v.u.r, &lo, &hi) && lo <= hi) return std::clamp(prefer, lo, hi);
+        return fallback;
+    }
+    default: return fallback;
+    }
+}
+
+std::optional<TFaceInfo> faceFromPattern(FcPattern* p) {
+    FcChar8* file = nullptr;
+    if (FcPatternGetString(p, FC_FILE, 0, &file) != FcResultMatch || !file) return std::nullopt;
+    TFaceInfo info;
+    info.file = QString::fromUtf8(reinterpret_cast<const char*>(file));
+    FcChar8* s = nullptr;
+    for (int k = 0; FcPatternGetString(p, FC_FAMILY, k, &s) == FcResultMatch; ++k)
+        if (s) info.families << QString::fromUtf8(reinterpret_cast<const char*>(s));
+    if (FcPatternGetString(p, FC_FOUNDRY, 0, &s) == FcResultMatch && s)
+        info.foundry = QString::fromUtf8(reinterpret_cast<const char*>(s));
+    int index = 0;
+    if (FcPatternGetInteger(p, FC_INDEX, 0, &index) == FcResultMatch) info.index = index;
+    info.weight = qRound(fcNumber(p, FC_WEIGHT, FC_WEIGHT_REGULAR, FC_WEIGHT_REGULAR));
+    info.slant = qRound(fcNumber(p, FC_SLANT, FC_SLANT_ROMAN, FC_SLANT_ROMAN));
+    info.width = qRound(fcNumber(p, FC_WIDTH, FC_WIDTH_NORMAL, FC_WIDTH_NORMAL));
+    return info;
+}
+
+struct TFcDeleter {
+    void operator()(FcPattern* p) const { FcPatternDestroy(p); }
+    void operator()(FcObjectSet* o) const { FcObjectSetDestroy(o); }
+    void operator()(FcFontSet* s) const { FcFontSetDestroy(s); }
+};
+template <typename T> using TFcPtr = std::unique_ptr<T, TFcDeleter>;
+
+struct TMeasured {
+    qint64 size = -1;
+    qint64 mtimeNs = 0;
+    std::optional<TFaceVMetrics> metrics;
+};
+
+// nullopt if the file cannot be opened as a regular file at all.
+std::optional<TMeasured> measureFile(const QString& path, quint32 faceIndex) {
+    const TFontFile file(path);
+    if (!file.isOpen()) return std::nullopt;
+    return TMeasured{file.size(), file.mtimeNs(), parseFace(file, faceIndex)};
+}
+
+} // namespace
+
+// ---- index ------------------------------------------------------------------------
+
+struct TFaceMetrics::Impl {
+    enum class Source { FontConfig, Files, Faces };
+    enum class SlotState : quint8 { Pending, Known, Missing };
+
+    struct Face {
+        int slot = -1;
+        double weightOt = 400; // OpenType scale, where Qt's requests live
+        int slant = 0;
+        int width = 100;
+        QString foundry;
+    };
+    // One face of one file; several listing entries (variable named instances) share it.
+    struct Slot {
+        QString file;
+        quint32 faceIndex = 0;
+        SlotState state = SlotState::Pending;
+        TMeasured measured;
+    };
+
+    QString cacheFile;
+    Source source = Source::FontConfig;
+    QStringList explicitFiles;
+    std::vector<TFaceInfo> explicitFaces;
+    bool built = false;
+
+    std::vector<Face> faces;
+    std::vector<Slot> fileFaces;
+    QHash<TSlotKey, int> slotIds;
+    QHash<QString, std::vector<int>> familyFaces; // case-folded name -> faces
+    QHash<QString, std::array<int, 4>> choiceMemo; // requested name -> face per style, -1 none
+    QHash<TSlotKey, TCacheEntry> cache;
+    int unsavedParses = 0;
+    TFaceMetricsStats stats;
+
+    static constexpr int kUnchosen = -2;
+
+    void ensureBuilt() {
+        if (built) return;
+        built = true;
+        switch (source) {
+        case Source::FontConfig: listFontconfig(); break;
+        case Source::Files: queryFiles(); break;
+        case Source::Faces:
+            for (const TFaceInfo& f : explicitFaces) addFace(f);
+            explicitFaces = {};
+            break;
+        }
+        stats.faces = int(faces.size());
+        stats.families = int(familyFaces.size());
+        loadCache();
+    }
+
+    void addFontSet(FcFontSet* set) {
+        if (!set) return;
+        for (int i = 0; i < set->nfont; ++i)
+            if (auto info = faceFromPattern(set->fonts[i])) addFace(*info);
+    }
+
+    void listFontconfig() {
+        const TFcPtr<FcPattern> pattern(FcPatternCreate());
+        const TFcPtr<FcObjectSet> objects(FcObjectSetBuild(FC_FAMILY, FC_FOUNDRY, FC_WEIGHT, FC_SLANT, FC_WIDTH,
+                                                           FC_FILE, FC_INDEX, static_cast<char*>(nullptr)));
+        if (!pattern || !objects) return;
+        const TFcPtr<FcFontSet> set(FcFontList(nullptr, pattern.get(), objects.get()));
+        addFontSet(set.get());
+    }
+
+    void queryFiles() {
+        const TFcPtr<FcFontSet> set(FcFontSetCreate());
+        if (!set) return;
+        for (const QString& f : explicitFiles) {
+            int count = 0;
+            const QByteArray path = QFile::encodeName(f);
+            // An id of all ones asks for every face (and named instance) in the file.
+            FcFreeTypeQueryAll(reinterpret_cast<const FcChar8*>(path.constData()), ~0u, nullptr, &count, set.get());
+        }
+        explicitFiles.clear();
+        addFontSet(set.get());
+    }
+
+    void addFace(const TFaceInfo& info) {
+        if (info.file.isEmpty() || info.index < 0 || info.families.isEmpty()) return;
+        const int id = int(faces.size());
+        faces.push_back(Face{slotFor(info.file, info.index), FcWeightToOpenTypeDouble(info.weight), info.slant, info.width, info.foundry});
+        for (const QString& name : info.families) {
+            if (name.isEmpty()) continue;
+            std::vector<int>& list = familyFaces[name.toCaseFolded()];
+            if (list.empty() || list.back() != id) list.push_back(id);
+        }
+    }
+
+    // Closest face to the request: slant class first (italic accepts oblique), then
+    // weight (ties go to the heavier face, so a regular request prefers Medium over
+    // Light), then width nearest normal. When nothing matches the style, the nearest
+    // roman/regular face wins, which is what Qt synthesises bold/italic from.
+    int choose(const std::vector<int>& candidates, bool bold, bool italic) const {
+        const double wanted = bold ? 700 : 400;
+        int best = -1;
+        std::tuple<int, double, int, int> bestScore;
+        for (int id : candidates) {
+            const Face& f = faces[size_t(id)];
+            int slantPenalty = 0;
+            if (italic)
+                slantPenalty = f.slant == FC_SLANT_ITALIC ? 0 : (f.slant >= FC_SLANT_ITALIC ? 1 : 2);
+            else
+                slantPenalty = f.slant == FC_SLANT_ROMAN ? 0 : (f.slant >= FC_SLANT_OBLIQUE ? 1 : 2);
+            const std::tuple<int, double, int, int> score{slantPenalty, std::abs(f.weightOt - wanted),
+                                                          f.weightOt >= wanted ? 0 : 1, std::abs(f.width - 100)};
+            if (best < 0 || score < bestScore) {
+                best = id;
+                bestScore = score;
+            }
+        }
+        return best;
+    }
+
+    const std::vector<int>* facesFor(const QString& name, std::vector<int>& filtered) const {
+        if (auto it = familyFaces.constFind(name.toCaseFolded()); it != familyFaces.cend()) return &*it;
+        // Qt disambiguates families shipped by several foundries as "Family [Foundry]".
+        if (!name.endsWith(u']')) return nullptr;
+        const qsizetype open = name.lastIndexOf(QStringLiteral(" ["));
+        if (open <= 0) return nullptr;
+        const auto it = familyFaces.constFind(name.left(open).toCaseFolded());
+        if (it == familyFaces.cend()) return nullptr;
+        const QString foundry = name.mid(open + 2, name.size() - open - 3);
+        // Qt keeps e.g. "URW " and "urw" apart, so an exact match wins over a loose one.
+        for (int id : *it)
+            if (faces[size_t(id)].foundry == foundry) filtered.push_back(id);
+        if (filtered.empty()) {
+            const QString loose = foundry.trimmed();
+            for (int id : *it)
+                if (faces[size_t(id)].foundry.trimmed().compare(loose, Qt::CaseInsensitive) == 0)
+                    filtered.push_back(id);
+        }
+        return filtered.empty() ? &*it : &filtered;
+    }
+
+    int slotFor(const QString& file, int fcIndex) {
+        const TSlotKey key{file, quint32(fcIndex) & 0xFFFF};
+        int slot = slotIds.value(key, -1);
+        if (slot < 0) {
+            slot = int(fileFaces.size());
+            fileFaces.push_back(Slot{key.first, key.second, SlotState::Pending, {}});
+            slotIds.insert(key, slot);
+        }
+        return slot;
+    }
+
+    // Qt lists fontconfig's generic names as families of their own and resolves them
+    // with a fontconfig match when a font is created; do the same (once per style).
+    int matchGeneric(const QString& name, bool bold, bool italic) {
+        const char* generic = nullptr;
+        if (name.compare(u"Serif", Qt::CaseInsensitive) == 0)
+            generic = "serif";
+        else if (name.compare(u"Sans Serif", Qt::CaseInsensitive) == 0)
+            generic = "sans-serif";
+        else if (name.compare(u"Monospace", Qt::CaseInsensitive) == 0)
+            generic = "monospace";
+        if (!generic || source != Source::FontConfig) return -1;
+
+        const TFcPtr<FcPattern> pattern(FcPatternCreate());
+        if (!pattern) return -1;
+        FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
+        FcPatternAddInteger(pattern.get(), FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+        FcPatternAddInteger(pattern.get(), FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+        FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+        FcDefaultSubstitute(pattern.get());
+        FcResult result = FcResultNoMatch;
+        const TFcPtr<FcPattern> match(FcFontMatch(nullptr, pattern.get(), &result));
+        if (!match) return -1;
+        const auto info = faceFromPattern(match.get());
+        if (!info || info->index < 0) return -1;
+        faces.push_back(Face{slotFor(info->file, info->index), FcWeightToOpenTypeDouble(info->weight), info->slant,
+                             info->width, info->foundry});
+        return int(faces.size()) - 1;
+    }
+
+    int lookup(const QString& name, bool bold, bool italic) {
+        ensureBuilt();
+        const int style = (bold ? 2 : 0) | (italic ? 1 : 0);
+        auto memo = choiceMemo.find(name);
+        if (memo == choiceMemo.end()) memo = choiceMemo.insert(name, {kUnchosen, kUnchosen, kUnchosen, kUnchosen});
+        int& chosen = (*memo)[size_t(style)];
+        if (chosen == kUnchosen) {
+            std::vector<int> filtered;
+            const std::vector<int>* candidates = facesFor(name, filtered);
+            chosen = candidates ? choose(*candidates, bold, italic) : matchGeneric(name, bold, italic);
+        }
+        return chosen;
+    }
+
+    const std::optional<TFaceVMetrics>& metricsOf(int slotId) {
+        Slot& slot = fileFaces[size_t(slotId)];
+        if (slot.state == SlotState::Pending) {
+            slot.state = SlotState::Missing;
+            const TSlotKey key{slot.file, slot.faceIndex};
+            struct stat st{};
+            const auto cached = cache.constFind(key);
+            if (cached != cache.cend() && ::stat(QFile::encodeName(slot.file).constData(), &st) == 0 &&
+                S_ISREG(st.st_mode) && st.st_size == cached->size && mtimeNsOf(st) == cached->mtimeNs) {
+                slot.measured = TMeasured{cached->size, cached->mtimeNs, cached->metrics};
+                slot.state = SlotState::Known;
+                ++stats.fromCache;
+            } else if (auto m = measureFile(slot.file, slot.faceIndex)) {
+                slot.measured = *m;
+                slot.state = SlotState::Known;
+                ++stats.parsed;
+                ++unsavedParses;
+            }
+        }
+        return slot.measured.metrics; // empty for Missing
+    }
+
+    void loadCache() {
+        if (cacheFile.isEmpty()) return;
+        QFile f(cacheFile);
+        if (!f.open(QIODevice::ReadOnly) || f.size() > kCacheMaxBytes) return;
+        if (auto entries = parseCache(f.readAll())) {
+            cache = std::move(*entries);
+            stats.cacheEntriesRead = int(cache.size());
+        }
+    }
+
+    bool saveCache() {
+        if (cacheFile.isEmpty() || !built) return true;
+        // Entries for faces no longer installed are dropped; untouched ones carried over.
+        QHash<TSlotKey, TCacheEntry> next;
+        next.reserve(qsizetype(fileFaces.size()));
+        for (const Slot& s : fileFaces) {
+            const TSlotKey key{s.file, s.faceIndex};
+            if (s.state == SlotState::Known) {
+                next.insert(key, TCacheEntry{s.measured.size, s.measured.mtimeNs, s.measured.metrics});
+            } else if (s.state == SlotState::Pending) {
+                if (auto it = cache.constFind(key); it != cache.cend()) next.insert(key, *it);
+            }
+        }
+        const bool dropped = std::any_of(cache.keyBegin(), cache.keyEnd(),
+                                         [&](const TSlotKey& k) { return !next.contains(k); });
+        if (unsavedParses == 0 && !dropped) return true;
+
+        TCacheWriter payload;
+        for (const Slot& s : fileFaces) {
+            const auto it = next.constFind({s.file, s.faceIndex});
+            if (it == next.cend()) continue;
+            const TFaceVMetrics m = it->metrics.value_or(TFaceVMetrics{});
+            payload.putBytes(s.file.toUtf8());
+            payload.put<quint32>(s.faceIndex);
+            payload.put<qint64>(it->size);
+            payload.put<qint64>(it->mtimeNs);
+            payload.put<quint8>(it->metrics ? 1 : 0);
+            payload.put<qint32>(m.unitsPerEm);
+            payload.put<qint32>(m.ascender);
+            payload.put<qint32>(m.descender);
+        }
+        TCacheWriter header;
+        header.put<quint32>(kCacheVersion);
+        header.put<quint32>(quint32(next.size()));
+        header.put<quint64>(quint64(payload.bytes().size()));
+        header.put<quint64>(fnv1a64(payload.bytes().constData(), payload.bytes().size()));
+
+        if (!QDir().mkpath(QFileInfo(cacheFile).absolutePath())) return false;
+        QSaveFile out(cacheFile);
+        if (!out.open(QIODevice::WriteOnly)) return false;
+        out.write(kCacheMagic, sizeof kCacheMagic);
+        out.write(header.bytes());
+        out.write(payload.bytes());
+        if (!out.commit()) return false;
+        cache = std::move(next);
+        unsavedParses = 0;
+        return true;
+    }
+};
+
+TFaceMetrics::TFaceMetrics(QString cacheFile) : d(std::make_unique<Impl>()) { d->cacheFile = std::move(cacheFile); }
+TFaceMetrics::TFaceMetrics(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
+TFaceMetrics::~TFaceMetrics() = default;
+TFaceMetrics::TFaceMetrics(TFaceMetrics&&) noexcept = default;
+TFaceMetrics& TFaceMetrics::operator=(TFaceMetrics&&) noexcept = default;
+
+std::optional<TFaceVMetrics> TFaceMetrics::find(const QString& family, bool bold, bool italic) const {
+    if (!d) return std::nullopt;
+    const int face = d->lookup(family, bold, italic);
+    if (face < 0) return std::nullopt;
+    return d->metricsOf(d->faces[size_t(face)].slot);
+}
+
+std::optional<int> TFaceMetrics::lineHeight(const QString& family, int pixelSize, bool bold, bool italic) const {
+    if (pixelSize < 1 || pixelSize > kMaxPixelSize) return std::nullopt;
+    const auto m = find(family, bold, italic);
+    return m ? lineHeightOf(*m, pixelSize) : std::nullopt;
+}
+
+QString TFaceMetrics::fileOf(const QString& family) const {
+    if (!d) return {};
+    const int face = d->lookup(family, false, false);
+    return face < 0 ? QString() : d->fileFaces[size_t(d->faces[size_t(face)].slot)].file;
+}
+
+bool TFaceMetrics::saveCache() const { return d ? d->saveCache() : true; }
+
+TFaceMetricsStats TFaceMetrics::stats() const { return d ? d->stats : TFaceMetricsStats{}; }
+
+TFaceMetrics TFaceMetrics::fromFiles(const QStringList& files, QString cacheFile) {
+    auto impl = std::make_unique<Impl>();
+    impl->cacheFile = std::move(cacheFile);
+    impl->source = Impl::Source::Files;
+    impl->explicitFiles = files;
+    return TFaceMetrics(std::move(impl));
+}
+
+TFaceMetrics TFaceMetrics::fromFaces(std::vector<TFaceInfo> faces, QString cacheFile) {
+    auto impl = std::make_unique<Impl>();
+    impl->cacheFile = std::move(cacheFile);
+    impl->source = Impl::Source::Faces;
+    impl->explicitFaces = std::move(faces);
+    return TFaceMetrics(std::move(impl));
+}
+
+std::optional<TFaceVMetrics> TFaceMetrics::readFile(const QString& file, int fcIndex) {
+    if (fcIndex < 0) return std::nullopt;
+    const auto m = measureFile(file, quint32(fcIndex) & 0xFFFF);
+    return m ? m->metrics : std::nullopt;
+}
+
+// Qt scales design units to 26.6 fixed point, rounding to nearest with halves away from
+// zero, and QFontMetrics then rounds that to whole pixels with halves going up. Matching
+// both steps matters: plain ceil() or a single rounding of the exact ratio is off by one
+// for many fonts and sizes.
+int TFaceMetrics::scaleToPixels(int designUnits, int pixelSize, int unitsPerEm) {
+    if (unitsPerEm <= 0) return 0;
+    const qint64 num = qint64(designUnits) * pixelSize * 64;
+    qint64 fixed = (std::abs(num) * 2 + unitsPerEm) / (qint64(2) * unitsPerEm);
+    if (num < 0) fixed = -fixed;
+    const qint64 shifted = fixed + 32;
+    return int(shifted >= 0 ? shifted / 64 : -((-shifted + 63) / 64));
+}
+
+std::optional<int> TFaceMetrics::lineHeightOf(const TFaceVMetrics& m, int pixelSize) {
+    if (pixelSize < 1 || pixelSize > kMaxPixelSize || m.unitsPerEm <= 0) return std::nullopt;
+    return scaleToPixels(m.ascender, pixelSize, m.unitsPerEm) + scaleToPixels(m.descender, pixelSize, m.unitsPerEm);
+}

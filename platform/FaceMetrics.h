@@ -1,0 +1,97 @@
+// Vertical font metrics for every installed family without creating font engines.
+//
+// The Text page needs the line height of 1,500+ families at once. Asking Qt means one
+// font engine (and a fontconfig match) per family, which is far too slow, so this index
+// takes one fontconfig listing of all faces, reads the few sfnt table fields that decide
+// the line height straight from the font files and scales them by arithmetic. Results are
+// kept in a small disk cache keyed by file path, size and modification time.
+//
+// Use from one thread only (the UI thread); lookups build the index lazily.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Resolved vertical metrics of one face, in font design units: the values Qt's
+// font engine derives its ascent()/descent() from.
+struct TFaceVMetrics {
+    int unitsPerEm = 0;
+    int ascender = 0;  // above the baseline
+    int descender = 0; // below the baseline, stored positive
+
+    friend bool operator==(const TFaceVMetrics&, const TFaceVMetrics&) = default;
+};
+
+// One face as a font listing describes it. Weight, slant and width use fontconfig's
+// scales (FC_WEIGHT_REGULAR = 80, FC_WEIGHT_BOLD = 200; FC_SLANT_ROMAN = 0,
+// FC_SLANT_ITALIC = 100, FC_SLANT_OBLIQUE = 110; FC_WIDTH_NORMAL = 100).
+struct TFaceInfo {
+    QStringList families; // every name the face is known by (fonts often carry localized ones)
+    QString foundry;
+    QString file;
+    int index = 0; // FC_INDEX: face within a collection in the low 16 bits, named instance above
+    int weight = 80;
+    int slant = 0;
+    int width = 100;
+};
+
+struct TFaceMetricsStats {
+    int families = 0;        // distinct family names (case-insensitive)
+    int faces = 0;           // faces in the listing
+    int parsed = 0;          // faces whose tables were read from disk
+    int fromCache = 0;       // faces answered by a valid cache entry
+    int cacheEntriesRead = 0; // entries accepted from the cache file (0 if absent, foreign or corrupt)
+};
+
+class TFaceMetrics {
+public:
+    // cacheFile empty = no disk cache. Cheap: the listing is taken on first lookup.
+    explicit TFaceMetrics(QString cacheFile);
+    ~TFaceMetrics();
+    TFaceMetrics(TFaceMetrics&&) noexcept;
+    TFaceMetrics& operator=(TFaceMetrics&&) noexcept;
+    TFaceMetrics(const TFaceMetrics&) = delete;
+    TFaceMetrics& operator=(const TFaceMetrics&) = delete;
+
+    // Metrics of the face Qt would use for this family and style. The family name is
+    // matched case-insensitively; Qt's disambiguated "Family [Foundry]" form is accepted.
+    // nullopt if the family is unknown, its file is not sfnt (Type 1, PCF, ...), is damaged,
+    // or carries bitmap strikes (Qt then takes FreeType's strike metrics instead).
+    std::optional<TFaceVMetrics> find(const QString& family, bool bold, bool italic) const;
+
+    // ascent + descent in pixels at the given pixel size (ppem), as QFontMetrics reports
+    // them; nullopt as for find() or if pixelSize is outside 1..100000.
+    std::optional<int> lineHeight(const QString& family, int pixelSize, bool bold, bool italic) const;
+
+    // File of the family's regular (or closest to regular) face; empty if unknown.
+    QString fileOf(const QString& family) const;
+
+    // Writes the cache if anything was measured or dropped since it was read or last
+    // written; atomic (temporary file + rename), creating the directory as needed.
+    // Returns false only if writing failed; true if written or nothing needed writing.
+    bool saveCache() const;
+
+    TFaceMetricsStats stats() const;
+
+    // Build from explicit font files (queried through fontconfig) instead of the
+    // installed set.
+    static TFaceMetrics fromFiles(const QStringList& files, QString cacheFile);
+    // Build from explicit face descriptions, bypassing fontconfig entirely.
+    static TFaceMetrics fromFaces(std::vector<TFaceInfo> faces, QString cacheFile);
+
+    // Reads one face's metrics directly from a file (no index, no cache). fcIndex as FC_INDEX.
+    static std::optional<TFaceVMetrics> readFile(const QString& file, int fcIndex = 0);
+    // Pixels for a design-unit distance at a pixel size, rounded the way Qt's font engine
+    // rounds ascent and descent (to 1/64 px first, then to whole pixels).
+    static int scaleToPixels(int designUnits, int pixelSize, int unitsPerEm);
+    static std::optional<int> lineHeightOf(const TFaceVMetrics& m, int pixelSize);
+
+private:
+    struct Impl;
+    explicit TFaceMetrics(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> d;
+};

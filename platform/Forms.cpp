@@ -1,0 +1,604 @@
+#include "Forms.h"
+
+#include "FaceMetrics.h"
+#include "FormReader.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include "ExtCtrls.h"
+
+TApplication* Application = nullptr;
+TScreen* Screen = nullptr;
+
+void ReportException(std::exception_ptr error) {
+    if (Application) {
+        Application->HandleException(error);
+        return;
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        qWarning("%s", e.what());
+    } catch (...) {
+        qWarning("unknown error");
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+int TControlScrollBar::Position() const { return FBox->FPosition; }
+void TControlScrollBar::SetPosition(int value) { FBox->ScrollTo(value); }
+void TControlScrollBar::SetVisible(bool value) {
+    FVisible = value;
+    FBox->UpdateScrollBar();
+}
+int TControlScrollBar::Range() const { return FBox->ContentHeight(); }
+
+static int ScrollBarExtent() { return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent); }
+
+TScrollBox::TScrollBox(TComponent* AOwner)
+    : TWinControl(AOwner), FHorz(std::make_unique<TControlScrollBar>(this)),
+      FVert(std::make_unique<TControlScrollBar>(this)) {
+    FWidth = 185;
+    FHeight = 41;
+}
+
+TScrollBox::~TScrollBox() = default;
+
+void TScrollBox::SetBorderStyle(TFormBorderStyle v) {
+    FBorderStyle = v;
+    UpdateScrollBar();
+    Realign();
+}
+
+int TScrollBox::ContentHeight() const {
+    if (FContentDirty) {
+        int h = 0;
+        for (auto* c : FControls)
+            if (c->Visible()) h = std::max(h, c->Top() + c->Height());
+        FContentHeight = h + FPosition;
+        FContentDirty = false;
+    }
+    return FContentHeight;
+}
+
+int TScrollBox::MaxScrollPosition() const {
+    return std::max(0, ContentHeight() - (FHeight - 2 * BorderWidth()));
+}
+
+bool TScrollBox::ScrollBarShown() const {
+    return FVert->Visible() && ContentHeight() > FHeight - 2 * BorderWidth();
+}
+
+int TScrollBox::ClientWidth() const {
+    return std::max(0, FWidth - 2 * BorderWidth() - (ScrollBarShown() ? ScrollBarExtent() : 0));
+}
+
+int TScrollBox::ClientHeight() const { return std::max(0, FHeight - 2 * BorderWidth()); }
+
+QWidget* TScrollBox::ClientWidget() const { return FViewport.data(); }
+
+int TScrollBox::RealizedCount() const {
+    int n = 0;
+    for (auto* c : FControls) n += c->HandleAllocated() ? 1 : 0;
+    return n;
+}
+
+void TScrollBox::ScrollTo(int position) {
+    position = std::clamp(position, 0, MaxScrollPosition());
+    const int delta = FPosition - position;
+    if (delta == 0) return;
+    FPosition = position;
+    // Children keep positions relative to the visible origin: scrolling moves them.
+    for (auto* c : FControls) c->SetBoundsFromLayout(QRect(c->Left(), c->Top() + delta, c->Width(), c->Height()));
+    UpdateScrollBar();
+    UpdateRealized();
+}
+
+QWidget* TScrollBox::CreateWidget(QWidget* parentWidget) {
+    auto* frame = new TPaintWidget(this, parentWidget, [this](QPainter& p) {
+        QRect r(0, 0, FWidth, FHeight);
+        p.fillRect(r, ColorToQColor(FColor));
+        if (FBorderStyle == bsSingle) {
+            const QPalette pal = QApplication::palette();
+            Frame3D(p, r, pal.color(QPalette::Dark), pal.color(QPalette::Light), 1);
+            Frame3D(p, r, pal.color(QPalette::Shadow), pal.color(QPalette::Midlight), 1);
+        }
+    });
+    FViewport = new QWidget(frame);
+    FScrollBar = new QScrollBar(Qt::Vertical, frame);
+    QObject::connect(FScrollBar.data(), &QScrollBar::valueChanged, this,
+                     [this](int v) { Guard([&] { ScrollTo(v); }); });
+    FViewport->installEventFilter(this);
+    return frame;
+}
+
+void TScrollBox::InitWidget(QWidget* w) {
+    TWinControl::InitWidget(w);
+    UpdateScrollBar();
+}
+
+void TScrollBox::UpdateScrollBar() {
+    if (!FScrollBar || !FViewport) return;
+    const int bw = BorderWidth();
+    const bool shown = ScrollBarShown();
+    FViewport->setGeometry(bw, bw, ClientWidth(), ClientHeight());
+    FScrollBar->setGeometry(FWidth - bw - ScrollBarExtent(), bw, ScrollBarExtent(), ClientHeight());
+    QSignalBlocker block(FScrollBar.data());
+    FScrollBar->setRange(0, MaxScrollPosition());
+    FScrollBar->setPageStep(std::max(1, ClientHeight()));
+    FScrollBar->setSingleStep(16);
+    FScrollBar->setValue(FPosition);
+    FScrollBar->setVisible(shown);
+}
+
+void TScrollBox::ScheduleUpdate() {
+    if (FUpdateScheduled || !HandleAllocated()) return;
+    FUpdateScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        FUpdateScheduled = false;
+        Guard([&] {
+            UpdateScrollBar();
+            UpdateRealized();
+        });
+    });
+}
+
+void TScrollBox::UpdateRealized() {
+    if (!FViewport || !FVisible || !Showing()) return;
+    const int h = ClientHeight();
+    const int bandTop = -h / 2, bandBottom = h + h / 2;
+    for (auto* c : FControls) {
+        const bool inView = c->Visible() && c->Top() < bandBottom && c->Top() + c->Height() > bandTop;
+        if (inView && !c->HandleAllocated()) {
+            c->CreateWidgetIn(FViewport);
+        } else if (!inView && c->HandleAllocated() && c->CanReleaseHandle()) {
+            c->DestroyHandle();
+        }
+    }
+}
+
+void TScrollBox::CreateChildHandles() { ScheduleUpdate(); }
+
+void TScrollBox::ChildBoundsChanged(TControl*) {
+    FContentDirty = true;
+    if (FVisible && HandleAllocated()) ScheduleUpdate();
+}
+
+void TScrollBox::InsertControl(TControl* c) {
+    FContentDirty = true;
+    TWinControl::InsertControl(c);
+}
+
+void TScrollBox::RemoveControl(TControl* c) {
+    FContentDirty = true;
+    TWinControl::RemoveControl(c);
+}
+
+void TScrollBox::VisibleChanged() {
+    TWinControl::VisibleChanged();
+    if (FVisible) {
+        UpdateScrollBar();
+        UpdateRealized();
+    }
+}
+
+void TScrollBox::BoundsChanged(bool sizeChanged) {
+    TWinControl::BoundsChanged(sizeChanged);
+    if (sizeChanged) {
+        UpdateScrollBar();
+        if (FVisible) ScheduleUpdate();
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
+    FWidth = 320;
+    FHeight = 240;
+    FVisible = false;
+}
+
+TCustomForm::~TCustomForm() {
+    Destroying();
+    Guard([&] { FOnDestroy(this); });
+    // Owned components go first, while the window still exists for them.
+    while (ComponentCount() > 0) delete Components(ComponentCount() - 1);
+    delete FWidget.data();
+}
+
+void TCustomForm::DoCreate() { Guard([&] { FOnCreate(this); }); }
+
+void TCustomForm::ReadDefinition(const QString& resource) { TFormReader::ReadForm(this, resource); }
+
+int TCustomForm::MenuBarHeight() const { return FMenuBar ? FMenuBar->sizeHint().height() : 0; }
+
+int TCustomForm::ClientWidth() const { return std::max(0, FWidth - FFrame.width()); }
+
+int TCustomForm::ClientHeight() const { return std::max(0, FHeight - FFrame.height() - MenuBarHeight()); }
+
+void TCustomForm::SetParent(TWinControl* value) {
+    if (value) throw EInvalidOperation(QStringLiteral("Ein Formular kann kein übergeordnetes Element haben"));
+}
+
+QWidget* TCustomForm::ClientWidget() const { return FClient.data(); }
+
+void TCustomForm::SetMenuBarWidget(QWidget* w) {
+    FMenuBar = w;
+    if (w && FWidget) w->setParent(FWidget);
+    if (w && FWidget) w->show();
+    ApplyGeometry();
+    Realign();
+}
+
+void TCustomForm::SetBorderStyle(TFormBorderStyle v) {
+    FBorderStyle = v;
+    ApplyWindowFlags();
+}
+
+void TCustomForm::SetBorderIcons(TBorderIcons v) {
+    FBorderIcons = v;
+    ApplyWindowFlags();
+}
+
+void TCustomForm::SetFormStyle(TFormStyle v) {
+    FFormStyle = v;
+    ApplyWindowFlags();
+}
+
+void TCustomForm::SetWindowState(TWindowState v) {
+    FWindowState = v;
+    if (!FWidget || !FWidget->isVisible()) return;
+    FWidget->setWindowState(v == wsMaximized   ? Qt::WindowMaximized
+                            : v == wsMinimized ? Qt::WindowMinimized
+                                               : Qt::WindowNoState);
+}
+
+TWinControl* TCustomForm::ActiveControl() const {
+    if (FWidget)
+        if (QWidget* f = FWidget->focusWidget())
+            for (auto* c : findChildren<TWinControl*>())
+                if (c->Widget() == f) return c;
+    return FActiveControl.data();
+}
+
+void TCustomForm::SetActiveControl(TWinControl* c) {
+    FActiveControl = c;
+    if (c && FWidget && FWidget->isVisible()) c->SetFocus();
+}
+
+void TCustomForm::CaptionChanged() {
+    if (FWidget) FWidget->setWindowTitle(FCaption);
+}
+
+void TCustomForm::ApplyWindowFlags() {
+    if (!FWidget) return;
+    Qt::WindowFlags f = Qt::Window;
+    const bool tool = FBorderStyle == bsToolWindow || FBorderStyle == bsSizeToolWin;
+    if (tool) f = Qt::Tool;
+    if (FBorderStyle == bsDialog) f = Qt::Dialog;
+    f |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (FBorderStyle == bsNone) f = Qt::Window | Qt::FramelessWindowHint;
+    if (FBorderIcons.testFlag(biSystemMenu)) {
+        f |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (!tool && FBorderStyle != bsDialog) {
+            if (FBorderIcons.testFlag(biMinimize)) f |= Qt::WindowMinimizeButtonHint;
+            if (FBorderIcons.testFlag(biMaximize)) f |= Qt::WindowMaximizeButtonHint;
+        }
+    }
+    if (FFormStyle == fsStayOnTop) f |= Qt::WindowStaysOnTopHint;
+    const bool visible = FWidget->isVisible();
+    FWidget->setWindowFlags(f);
+    const bool fixed = FBorderStyle == bsSingle || FBorderStyle == bsDialog || FBorderStyle == bsToolWindow;
+    if (fixed)
+        FWidget->setFixedSize(ClientWidth(), ClientHeight() + MenuBarHeight());
+    else
+        FWidget->setMinimumSize(0, 0), FWidget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (visible) FWidget->show();
+}
+
+QWidget* TCustomForm::CreateWidget(QWidget*) {
+    auto* w = new TPaintWidget(this, nullptr, [this](QPainter& p) {
+        p.fillRect(QRect(0, 0, FWidth, FHeight), ColorToQColor(FColor));
+    });
+    FClient = new QWidget(w);
+    if (FMenuBar) FMenuBar->setParent(w);
+    return w;
+}
+
+void TCustomForm::InitWidget(QWidget* w) {
+    w->setWindowTitle(FCaption);
+    w->setFont(FFont->ToQFont());
+    w->installEventFilter(this);
+    FWidget = w;
+    ApplyWindowFlags();
+    ApplyGeometry();
+    if (FMenuBar) FMenuBar->show();
+    // Children are made inside the client area, below any menu bar.
+    for (auto* c : FControls) c->CreateWidgetIn(FClient);
+}
+
+void TCustomForm::ApplyGeometry() {
+    if (!FWidget) return;
+    const int mb = MenuBarHeight();
+    const QSize inner(ClientWidth(), ClientHeight() + mb);
+    if (FWidget->size() != inner) FWidget->resize(inner);
+    if (FShownOnce || FPosition == poDesigned) FWidget->move(FLeft, FTop);
+    if (FMenuBar) FMenuBar->setGeometry(0, 0, inner.width(), mb);
+    if (FClient) FClient->setGeometry(0, mb, inner.width(), inner.height() - mb);
+}
+
+void TCustomForm::SetVisible(bool value) {
+    if (value == FVisible || FInShowHide) return;
+    FInShowHide = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{FInShowHide};
+    FVisible = value;
+    if (value) {
+        HandleNeeded();
+        DoShow();
+        if (!FShownOnce && (FPosition == poScreenCenter || FPosition == poDesktopCenter)) {
+            const QRect s = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                             : QRect(0, 0, 1024, 768);
+            FLeft = s.left() + (s.width() - FWidth) / 2;
+            FTop = s.top() + (s.height() - FHeight) / 2;
+        }
+        FShownOnce = true;
+        ApplyGeometry();
+        FWidget->show();
+        if (FActiveControl) FActiveControl->SetFocus();
+    } else {
+        if (FWidget) FWidget->hide();
+        DoHide();
+    }
+}
+
+void TCustomForm::HandleNeeded() {
+    if (FWidget) return;
+    QWidget* w = CreateWidget(nullptr);
+    FWidget = w;
+    InitWidget(w);
+}
+
+void TCustomForm::DoShow() { FOnShow(this); }
+void TCustomForm::DoHide() { Guard([&] { FOnHide(this); }); }
+
+bool TCustomForm::CloseQuery() {
+    bool canClose = true;
+    FOnCloseQuery(this, canClose);
+    return canClose;
+}
+
+void TCustomForm::Close() {
+    if (FModalLoop) {
+        SetModalResult(mrCancel);
+        return;
+    }
+    if (!CloseQuery()) return;
+    const bool isMain = Application && Application->MainForm() == this;
+    TCloseAction action = isMain ? caFree : caHide;
+    FOnClose(this, action);
+    if (action == caNone) return;
+    if (isMain) {
+        Application->Terminate();
+        return;
+    }
+    switch (action) {
+    case caMinimize:
+        if (FWidget) FWidget->showMinimized();
+        break;
+    case caFree:
+        Hide();
+        deleteLater();
+        break;
+    default: Hide(); break;
+    }
+}
+
+void TCustomForm::SetModalResult(int v) {
+    FModalResult = v;
+    if (!FModalLoop || v == mrNone) return;
+    if (!CloseQuery()) {
+        FModalResult = mrNone;
+        return;
+    }
+    TCloseAction action = caHide;
+    FOnClose(this, action);
+    if (action == caNone) {
+        FModalResult = mrNone;
+        return;
+    }
+    FModalLoop->quit();
+}
+
+int TCustomForm::ShowModal() {
+    if (FVisible || FModalLoop) throw EInvalidOperation(QStringLiteral("Sichtbares Fenster kann nicht modal gemacht werden"));
+    FModalResult = mrNone;
+    HandleNeeded();
+    FWidget->setWindowModality(Qt::ApplicationModal);
+    QEventLoop loop;
+    FModalLoop = &loop;
+    Show();
+    loop.exec();
+    FModalLoop = nullptr;
+    Hide();
+    FWidget->setWindowModality(Qt::NonModal);
+    return FModalResult;
+}
+
+void TCustomForm::Update() {
+    if (!FWidget || !FWidget->isVisible()) return;
+    QWindow* win = FWidget->windowHandle();
+    // Before the message loop runs, a new window is not yet exposed; wait briefly
+    // for the window system so the first paint is not lost.
+    if (win && !win->isExposed() && Application && !Application->Running()) {
+        QElapsedTimer t;
+        t.start();
+        while (!win->isExposed() && t.elapsed() < 300)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+    }
+    FWidget->repaint();
+}
+
+bool TCustomForm::WidgetEvent(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Close:
+        event->ignore();
+        Close();
+        return true;
+    case QEvent::Resize: {
+        // The window system resized us (the user, or the frame appearing).
+        const QSize s = FWidget->size();
+        const int mb = MenuBarHeight();
+        if (FMenuBar) FMenuBar->setGeometry(0, 0, s.width(), mb);
+        if (FClient) FClient->setGeometry(0, mb, s.width(), s.height() - mb);
+        const int w = s.width() + FFrame.width(), h = s.height() + FFrame.height();
+        if (w != FWidth || h != FHeight) {
+            FWidth = w;
+            FHeight = h;
+            Realign();
+        }
+        if (FVisible) Resize();
+        return false;
+    }
+    case QEvent::Move:
+        if (FWidget->isVisible()) {
+            const QRect fg = FWidget->frameGeometry();
+            FLeft = fg.left();
+            FTop = fg.top();
+            FFrame = fg.size() - FWidget->size();
+        }
+        return false;
+    default: return TWinControl::WidgetEvent(event);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TApplication::TApplication() : TComponent(nullptr) {
+    Application = this;
+    qRegisterMetaType<TNotifyEvent>();
+}
+
+TApplication::~TApplication() {
+    Destroying();
+    while (ComponentCount() > 0) delete Components(ComponentCount() - 1);
+    if (Application == this) Application = nullptr;
+}
+
+void TApplication::SetTitle(const QString& v) {
+    FTitle = v;
+    QGuiApplication::setApplicationDisplayName(v);
+}
+
+void TApplication::Notification(TComponent* c, TOperation op) {
+    TComponent::Notification(c, op);
+    if (op == TOperation::opRemove && c == FMainForm) FMainForm = nullptr;
+}
+
+void TApplication::Run() {
+    FRunning = true;
+    if (FMainForm && !FTerminated) Guard([&] { FMainForm->Show(); });
+    if (!FTerminated) QApplication::exec();
+    FRunning = false;
+}
+
+void TApplication::Terminate() {
+    FTerminated = true;
+    QCoreApplication::quit();
+}
+
+void TApplication::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TApplication::HandleException(std::exception_ptr error) {
+    QString message;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception& e) {
+        message = e.Message();
+    } catch (const std::exception& e) {
+        message = QString::fromUtf8(e.what());
+    } catch (...) {
+        message = QStringLiteral("Unbekannter Fehler");
+    }
+    if (OnException) {
+        OnException(message);
+        return;
+    }
+    QMessageBox::critical(nullptr, FTitle, message);
+}
+
+// ---------------------------------------------------------------------------
+
+TScreen::TScreen(const QStringList& fonts, int pixelsPerInch)
+    : TComponent(nullptr), FFonts(std::make_unique<TStrings>()) {
+    Screen = this;
+    FFonts->SetStrings(fonts);
+    if (pixelsPerInch > 0)
+        FPixelsPerInch = pixelsPerInch;
+    else if (auto* s = QGuiApplication::primaryScreen())
+        FPixelsPerInch = qRound(s->logicalDotsPerInchY());
+}
+
+TScreen::~TScreen() {
+    if (FCursor != crDefault) QGuiApplication::restoreOverrideCursor();
+    if (Screen == this) Screen = nullptr;
+}
+
+void TScreen::SetFaceMetrics(std::unique_ptr<TFaceMetrics> m) {
+    FFaceMetrics = std::move(m);
+    FLineHeights.clear();
+}
+
+void TScreen::SetCursor(TCursor value) {
+    if (value == FCursor) return;
+    if (FCursor != crDefault) QGuiApplication::restoreOverrideCursor();
+    FCursor = value;
+    if (FCursor != crDefault) QGuiApplication::setOverrideCursor(CursorShape(FCursor));
+}
+
+QCursor TScreen::CursorShape(TCursor id) const {
+    if (auto it = FCursors.find(id); it != FCursors.end()) return it->second;
+    switch (id) {
+    case crNone: return QCursor(Qt::BlankCursor);
+    case crCross: return QCursor(Qt::CrossCursor);
+    case crIBeam: return QCursor(Qt::IBeamCursor);
+    case crSizeNS: return QCursor(Qt::SizeVerCursor);
+    case crSizeWE: return QCursor(Qt::SizeHorCursor);
+    case crHourGlass: return QCursor(Qt::WaitCursor);
+    case crNoDrop: return QCursor(Qt::ForbiddenCursor);
+    case crHSplit: return QCursor(Qt::SplitHCursor);
+    case crVSplit: return QCursor(Qt::SplitVCursor);
+    case crHandPoint: return QCursor(Qt::PointingHandCursor);
+    default: return QCursor(Qt::ArrowCursor);
+    }
+}
+
+int TScreen::FontLineHeight(const TFont& font) {
+    const bool bold = font.Style().testFlag(fsBold), italic = font.Style().testFlag(fsItalic);
+    const int px = std::max(1, font.PixelSize());
+    if (FFaceMetrics)
+        if (auto h = FFaceMetrics->lineHeight(font.Name(), px, bold, italic)) return *h;
+    // A face the metrics index does not know: ask Qt once per font and remember.
+    const QString key = font.Name() + u'|' + QString::number(px) + u'|' + QChar(bold ? u'b' : u'-') +
+                        QChar(italic ? u'i' : u'-');
+    auto it = FLineHeights.constFind(key);
+    if (it != FLineHeights.constEnd()) return *it;
+    const QFontMetrics fm(font.ToQFont());
+    const int h = fm.ascent() + fm.descent();
+    FLineHeights.insert(key, h);
+    return h;
+}

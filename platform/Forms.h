@@ -1,0 +1,323 @@
+// Forms, the scroll box, and the program-wide application and screen objects.
+#pragma once
+
+#include "Controls.h"
+
+#include <QCursor>
+#include <QHash>
+
+#include <map>
+#include <span>
+
+class QScrollBar;
+class TFaceMetrics;
+
+using TCloseEvent = TEvent<TObject*, TCloseAction&>;
+using TCloseQueryEvent = TEvent<TObject*, bool&>;
+Q_DECLARE_METATYPE(TCloseEvent)
+Q_DECLARE_METATYPE(TCloseQueryEvent)
+
+inline constexpr int mrNone = 0, mrOk = 1, mrCancel = 2;
+
+// ---------------------------------------------------------------------------
+
+class TControlScrollBar : public TPersistent {
+    Q_OBJECT
+    Q_PROPERTY(int Position READ Position WRITE SetPosition)
+    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
+public:
+    explicit TControlScrollBar(class TScrollBox* box) : FBox(box) {}
+    int Position() const;
+    void SetPosition(int value);
+    bool Visible() const { return FVisible; }
+    void SetVisible(bool value);
+    // Extent of the scrolled content.
+    int Range() const;
+
+private:
+    class TScrollBox* FBox;
+    bool FVisible = true;
+};
+
+// A scrolling container. Children keep their positions relative to the visible
+// origin, so scrolling moves them. Only children in or near view get a widget:
+// a box with thousands of children costs no more to show than one with a few.
+class TScrollBox : public TWinControl {
+    Q_OBJECT
+    Q_PROPERTY(TControlScrollBar* HorzScrollBar READ HorzScrollBar)
+    Q_PROPERTY(TControlScrollBar* VertScrollBar READ VertScrollBar)
+    Q_PROPERTY(Types::TFormBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
+public:
+    explicit TScrollBox(TComponent* AOwner);
+    ~TScrollBox() override;
+    TControlScrollBar* HorzScrollBar() const { return FHorz.get(); }
+    TControlScrollBar* VertScrollBar() const { return FVert.get(); }
+    TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+    void SetBorderStyle(TFormBorderStyle v);
+
+    int ClientWidth() const override;
+    int ClientHeight() const override;
+    QWidget* ClientWidget() const override;
+    int ScrollPosition() const { return FPosition; }
+    void ScrollTo(int position);
+    int ContentHeight() const;
+    int MaxScrollPosition() const;
+    // Number of children that currently have a widget (for measurements and tests).
+    int RealizedCount() const;
+
+protected:
+    friend class TControlScrollBar;
+    QWidget* CreateWidget(QWidget* parentWidget) override;
+    void InitWidget(QWidget* w) override;
+    void CreateChildHandles() override;
+    void ChildBoundsChanged(TControl* c) override;
+    void VisibleChanged() override;
+    void BoundsChanged(bool sizeChanged) override;
+    void InsertControl(TControl* c) override;
+    void RemoveControl(TControl* c) override;
+    // Gives widgets to the children in view, takes them from the rest.
+    void UpdateRealized();
+    void ScheduleUpdate();
+    void UpdateScrollBar();
+    int BorderWidth() const { return FBorderStyle == bsSingle ? 2 : 0; }
+    bool ScrollBarShown() const;
+
+    std::unique_ptr<TControlScrollBar> FHorz, FVert;
+    TFormBorderStyle FBorderStyle = bsSingle;
+    int FPosition = 0;
+    mutable int FContentHeight = 0;
+    mutable bool FContentDirty = true;
+    bool FUpdateScheduled = false;
+    QPointer<QScrollBar> FScrollBar;
+    QPointer<QWidget> FViewport;
+};
+
+// ---------------------------------------------------------------------------
+// Handlers are bound to events by name when a form is read; each form class
+// publishes its handlers in a table of these.
+
+struct TMethodBinding {
+    const char* Name;
+    QVariant (*Make)(QObject* form);
+};
+
+template <class T> struct MethodTraits;
+template <class C, class... A> struct MethodTraits<void (C::*)(A...)> {
+    using Class = C;
+    using Event = TEvent<A...>;
+};
+
+template <auto M> QVariant BindMethod(QObject* form) {
+    using Traits = MethodTraits<decltype(M)>;
+    return QVariant::fromValue(typename Traits::Event(static_cast<typename Traits::Class*>(form), M));
+}
+
+#define PUBLISHED_METHOD(Class, Method) TMethodBinding{#Method, &BindMethod<&Class::Method>}
+
+class TCustomForm : public TWinControl {
+    Q_OBJECT
+    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+    Q_PROPERTY(int ClientWidth READ ClientWidth WRITE SetClientWidth STORED false)
+    Q_PROPERTY(int ClientHeight READ ClientHeight WRITE SetClientHeight STORED false)
+    Q_PROPERTY(Types::TFormBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
+    Q_PROPERTY(Types::TBorderIcons BorderIcons READ BorderIcons WRITE SetBorderIcons)
+    Q_PROPERTY(Types::TFormStyle FormStyle READ FormStyle WRITE SetFormStyle)
+    Q_PROPERTY(Types::TPosition Position READ Position WRITE SetPosition)
+    Q_PROPERTY(Types::TWindowState WindowState READ WindowState WRITE SetWindowState)
+    Q_PROPERTY(bool KeyPreview READ KeyPreview WRITE SetKeyPreview)
+    Q_PROPERTY(bool Scaled READ Scaled WRITE SetScaled)
+    Q_PROPERTY(TWinControl* ActiveControl READ ActiveControl WRITE SetActiveControl)
+    Q_PROPERTY(TNotifyEvent OnCreate READ OnCreate WRITE SetOnCreate)
+    Q_PROPERTY(TNotifyEvent OnDestroy READ OnDestroy WRITE SetOnDestroy)
+    Q_PROPERTY(TNotifyEvent OnShow READ OnShow WRITE SetOnShow)
+    Q_PROPERTY(TNotifyEvent OnHide READ OnHide WRITE SetOnHide)
+    Q_PROPERTY(TCloseEvent OnClose READ OnClose WRITE SetOnClose)
+    Q_PROPERTY(TCloseQueryEvent OnCloseQuery READ OnCloseQuery WRITE SetOnCloseQuery)
+public:
+    explicit TCustomForm(TComponent* AOwner);
+    ~TCustomForm() override;
+
+    // Creates a form of class T and runs its creation handler.
+    template <class T> static T* Create(TComponent* owner) {
+        auto* f = new T(owner);
+        f->DoCreate();
+        return f;
+    }
+
+    int ClientWidth() const override;
+    int ClientHeight() const override;
+    void SetClientWidth(int v) { SetWidth(v + FWidth - ClientWidth()); }
+    void SetClientHeight(int v) { SetHeight(v + FHeight - ClientHeight()); }
+    QPoint ClientOrigin() const override { return {}; }
+
+    TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+    void SetBorderStyle(TFormBorderStyle v);
+    TBorderIcons BorderIcons() const { return FBorderIcons; }
+    void SetBorderIcons(TBorderIcons v);
+    TFormStyle FormStyle() const { return FFormStyle; }
+    void SetFormStyle(TFormStyle v);
+    TPosition Position() const { return FPosition; }
+    void SetPosition(TPosition v) { FPosition = v; }
+    TWindowState WindowState() const { return FWindowState; }
+    void SetWindowState(TWindowState v);
+    bool KeyPreview() const { return FKeyPreview; }
+    void SetKeyPreview(bool v) { FKeyPreview = v; }
+    bool Scaled() const { return FScaled; }
+    void SetScaled(bool v) { FScaled = v; }
+    TWinControl* ActiveControl() const;
+    void SetActiveControl(TWinControl* c);
+    int ModalResult() const { return FModalResult; }
+    // Ends a modal showing (after the close checks) when v is not mrNone.
+    void SetModalResult(int v);
+
+    TNotifyEvent OnCreate() const { return FOnCreate; }
+    void SetOnCreate(const TNotifyEvent& e) { FOnCreate = e; }
+    TNotifyEvent OnDestroy() const { return FOnDestroy; }
+    void SetOnDestroy(const TNotifyEvent& e) { FOnDestroy = e; }
+    TNotifyEvent OnShow() const { return FOnShow; }
+    void SetOnShow(const TNotifyEvent& e) { FOnShow = e; }
+    TNotifyEvent OnHide() const { return FOnHide; }
+    void SetOnHide(const TNotifyEvent& e) { FOnHide = e; }
+    TCloseEvent OnClose() const { return FOnClose; }
+    void SetOnClose(const TCloseEvent& e) { FOnClose = e; }
+    TCloseQueryEvent OnCloseQuery() const { return FOnCloseQuery; }
+    void SetOnCloseQuery(const TCloseQueryEvent& e) { FOnCloseQuery = e; }
+
+    void Close();
+    virtual bool CloseQuery();
+    int ShowModal();
+    // Paints the window at once, without running the message loop.
+    void Update();
+    void SetVisible(bool value) override;
+    void DoCreate();
+    virtual std::span<const TMethodBinding> PublishedMethods() const { return {}; }
+    // The menu bar widget shown above the client area (the main menu provides it).
+    void SetMenuBarWidget(QWidget* w);
+    QWidget* ClientWidget() const override;
+    void SetParent(TWinControl* value) override;
+    void HandleNeeded() override;
+
+protected:
+    // Reads the form's stored definition from a compiled-in resource.
+    void ReadDefinition(const QString& resource);
+    // Points a field of the form class at the component of that name.
+    template <class T> void BindComponent(T*& field, const char* name) {
+        field = dynamic_cast<T*>(FindComponent(QString::fromLatin1(name)));
+        if (!field)
+            throw EReadError(QStringLiteral("Komponente %1 fehlt in %2").arg(QLatin1String(name), Name()));
+    }
+    QWidget* CreateWidget(QWidget* parentWidget) override;
+    void InitWidget(QWidget* w) override;
+    void CaptionChanged() override;
+    void ApplyWindowFlags();
+    void ApplyGeometry() override;
+    bool WidgetEvent(QEvent* event) override;
+    virtual void DoShow();
+    virtual void DoHide();
+    int MenuBarHeight() const;
+    int FrameWidth() const { return FFrame.width(); }
+
+    TFormBorderStyle FBorderStyle = bsSizeable;
+    TBorderIcons FBorderIcons = TBorderIcons(biSystemMenu | biMinimize | biMaximize);
+    TFormStyle FFormStyle = fsNormal;
+    TPosition FPosition = poDesigned;
+    TWindowState FWindowState = wsNormal;
+    bool FKeyPreview = false;
+    bool FScaled = true;
+    bool FShownOnce = false;
+    bool FInShowHide = false;
+    int FModalResult = mrNone;
+    class QEventLoop* FModalLoop = nullptr;
+    QSize FFrame; // extra width and height of the window system's frame, once known
+    QPointer<QWidget> FClient;
+    QPointer<QWidget> FMenuBar;
+    QPointer<TWinControl> FActiveControl;
+    TNotifyEvent FOnCreate, FOnDestroy, FOnShow, FOnHide;
+    TCloseEvent FOnClose;
+    TCloseQueryEvent FOnCloseQuery;
+};
+
+class TForm : public TCustomForm {
+    Q_OBJECT
+public:
+    using TCustomForm::TCustomForm;
+};
+
+// ---------------------------------------------------------------------------
+
+class TApplication : public TComponent {
+    Q_OBJECT
+public:
+    TApplication();
+    ~TApplication() override;
+
+    QString Title() const { return FTitle; }
+    void SetTitle(const QString& v);
+    QString HelpFile() const { return FHelpFile; }
+    void SetHelpFile(const QString& v) { FHelpFile = v; }
+    TCustomForm* MainForm() const { return FMainForm; }
+
+    // Creates a form; the first form made this way becomes the main form. The
+    // reference is set before the creation handler runs, as handlers use it.
+    template <class T> void CreateForm(T*& reference) {
+        auto* f = new T(this);
+        reference = f;
+        f->DoCreate();
+        if (!FMainForm) FMainForm = f;
+    }
+
+    void Run();
+    bool Running() const { return FRunning; }
+    void Terminate();
+    bool Terminated() const { return FTerminated; }
+    void ProcessMessages();
+
+    void HandleException(std::exception_ptr error);
+    // Replaces the message box (tests read the message this way).
+    std::function<void(const QString&)> OnException;
+
+protected:
+    void Notification(TComponent* c, TOperation op) override;
+
+private:
+    QString FTitle;
+    QString FHelpFile;
+    TCustomForm* FMainForm = nullptr;
+    bool FRunning = false;
+    bool FTerminated = false;
+};
+
+class TScreen : public TComponent {
+    Q_OBJECT
+public:
+    // fonts: the installed families as the font enumeration reports them.
+    explicit TScreen(const QStringList& fonts, int pixelsPerInch = 0);
+    ~TScreen() override;
+
+    TStrings* Fonts() const { return FFonts.get(); }
+    int PixelsPerInch() const { return FPixelsPerInch; }
+    void SetPixelsPerInch(int v) { FPixelsPerInch = v; }
+    TCursor Cursor() const { return FCursor; }
+    void SetCursor(TCursor value);
+    QCursor CursorShape(TCursor id) const;
+    void SetCursors(TCursor id, const QCursor& cursor) { FCursors[id] = cursor; }
+    bool HasCursor(TCursor id) const { return FCursors.contains(id) || id <= 0; }
+
+    // Line height (ascent plus descent, pixels) of a font, from face metrics
+    // without making a font engine; falls back to Qt's metrics once per font.
+    int FontLineHeight(const TFont& font);
+    TFaceMetrics* FaceMetrics() const { return FFaceMetrics.get(); }
+    void SetFaceMetrics(std::unique_ptr<TFaceMetrics> m);
+
+private:
+    std::unique_ptr<TStrings> FFonts;
+    int FPixelsPerInch = 96;
+    TCursor FCursor = crDefault;
+    std::map<TCursor, QCursor> FCursors;
+    std::unique_ptr<TFaceMetrics> FFaceMetrics;
+    QHash<QString, int> FLineHeights;
+};
+
+// The program-wide objects; the main procedure (or a test) creates them.
+extern TApplication* Application;
+extern TScreen* Screen;

@@ -1,0 +1,142 @@
+#include "Graphics.h"
+
+#include "Forms.h"
+
+#include <QApplication>
+#include <QPalette>
+
+
+int MulDiv(int a, int b, int c) {
+    if (c == 0) return -1;
+    long long p = static_cast<long long>(a) * b;
+    long long q = c;
+    if (q < 0) {
+        p = -p;
+        q = -q;
+    }
+    return int(p >= 0 ? (p + q / 2) / q : -((-p + q / 2) / q));
+}
+
+QColor ColorToQColor(TColor color) {
+    if (color == clNone || color == clDefault) return {};
+    if (color & clSystemColor) {
+        const QPalette pal = QApplication::palette();
+        switch (color & 0xFF) {
+        case 5: return pal.color(QPalette::Base);
+        case 8: return pal.color(QPalette::Text);
+        case 15: return pal.color(QPalette::Button);
+        case 16: return pal.color(QPalette::Dark);
+        case 18: return pal.color(QPalette::ButtonText);
+        case 20: return pal.color(QPalette::Light);
+        default: return pal.color(QPalette::Window);
+        }
+    }
+    return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+static int ScreenPPI() { return Screen ? Screen->PixelsPerInch() : 96; }
+
+TFont::TFont(QObject* parent) : TPersistent(parent) {}
+
+void TFont::SetName(const QString& value) {
+    if (value == FName || value.isEmpty()) return;
+    FName = value;
+    Changed();
+}
+
+int TFont::Size() const { return -MulDiv(FHeight, 72, ScreenPPI()); }
+
+void TFont::SetSize(int points) { SetHeight(-MulDiv(points, ScreenPPI(), 72)); }
+
+void TFont::SetHeight(int value) {
+    if (value == FHeight) return;
+    FHeight = value;
+    Changed();
+}
+
+void TFont::SetStyle(TFontStyles value) {
+    if (value == FStyle) return;
+    FStyle = value;
+    Changed();
+}
+
+void TFont::SetColor(TColor value) {
+    if (value == FColor) return;
+    FColor = value;
+    Changed();
+}
+
+QFont TFont::ToQFont() const {
+    QFont f(FName);
+    f.setPixelSize(std::max(1, PixelSize()));
+    f.setBold(FStyle.testFlag(fsBold));
+    f.setItalic(FStyle.testFlag(fsItalic));
+    f.setUnderline(FStyle.testFlag(fsUnderline));
+    f.setStrikeOut(FStyle.testFlag(fsStrikeOut));
+    return f;
+}
+
+bool TFont::SameAs(const TFont& o) const {
+    return FName == o.FName && FHeight == o.FHeight && FStyle == o.FStyle && FColor == o.FColor;
+}
+
+void TFont::Assign(TPersistent* Source) {
+    if (auto* f = qobject_cast<TFont*>(Source)) {
+        if (SameAs(*f)) return;
+        FName = f->FName;
+        FHeight = f->FHeight;
+        FStyle = f->FStyle;
+        FColor = f->FColor;
+        Changed();
+        return;
+    }
+    TPersistent::Assign(Source);
+}
+
+void TFont::Changed() {
+    if (OnChange) OnChange();
+}
+
+void TPicture::SetImage(const QImage& image) {
+    FImage = image;
+    if (OnChange) OnChange();
+}
+
+void TPicture::LoadFromResource(const QString& path) {
+    QImage img(path);
+    if (img.isNull()) throw EReadError(QStringLiteral("Bild '%1' kann nicht geladen werden").arg(path));
+    SetImage(img);
+}
+
+void TPicture::Assign(TPersistent* Source) {
+    if (auto* p = qobject_cast<TPicture*>(Source)) {
+        SetImage(p->FImage);
+        return;
+    }
+    if (!Source) {
+        SetImage({});
+        return;
+    }
+    TPersistent::Assign(Source);
+}
+
+bool IdentToInt(const QString& ident, int& value) {
+    static const std::pair<const char*, int> table[] = {
+        {"clBlack", clBlack},         {"clMaroon", clMaroon},       {"clGreen", clGreen},
+        {"clNavy", clNavy},           {"clPurple", clPurple},       {"clGray", clGray},
+        {"clRed", clRed},             {"clBlue", clBlue},           {"clWhite", clWhite},
+        {"clWindow", clWindow},       {"clWindowText", clWindowText}, {"clBtnFace", clBtnFace},
+        {"clBtnShadow", clBtnShadow}, {"clBtnText", clBtnText},     {"clBtnHighlight", clBtnHighlight},
+        {"clNone", clNone},           {"clDefault", clDefault},     {"crDefault", crDefault},
+        {"crNone", crNone},           {"crArrow", crArrow},         {"crCross", crCross},
+        {"crIBeam", crIBeam},         {"crSizeNS", crSizeNS},       {"crSizeWE", crSizeWE},
+        {"crHourGlass", crHourGlass}, {"crDrag", crDrag},           {"crNoDrop", crNoDrop},
+        {"crHSplit", crHSplit},       {"crVSplit", crVSplit},       {"crHandPoint", crHandPoint},
+    };
+    for (const auto& [name, v] : table)
+        if (ident.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) {
+            value = v;
+            return true;
+        }
+    return false;
+}

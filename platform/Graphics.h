@@ -1,0 +1,72 @@
+// Fonts, colours and pictures.
+#pragma once
+
+#include "Classes.h"
+#include "Types.h"
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+
+QColor ColorToQColor(TColor color);
+
+// Rounded a * b / c, as the window system computes point and pixel conversions.
+int MulDiv(int a, int b, int c);
+
+class TFont : public TPersistent {
+    Q_OBJECT
+    Q_PROPERTY(QString Name READ Name WRITE SetName)
+    Q_PROPERTY(int Size READ Size WRITE SetSize STORED false)
+    Q_PROPERTY(int Height READ Height WRITE SetHeight)
+    Q_PROPERTY(Types::TFontStyles Style READ Style WRITE SetStyle)
+    Q_PROPERTY(int Color READ Color WRITE SetColor)
+public:
+    explicit TFont(QObject* parent = nullptr);
+
+    QString Name() const { return FName; }
+    void SetName(const QString& value);
+    // Points, through the screen's pixels per inch.
+    int Size() const;
+    void SetSize(int points);
+    // Pixels; negative means character height (the em), the usual convention.
+    int Height() const { return FHeight; }
+    void SetHeight(int value);
+    TFontStyles Style() const { return FStyle; }
+    void SetStyle(TFontStyles value);
+    TColor Color() const { return FColor; }
+    void SetColor(TColor value);
+
+    // Character height in pixels (the em size the font is drawn at).
+    int PixelSize() const { return FHeight < 0 ? -FHeight : FHeight; }
+    QFont ToQFont() const;
+    void Assign(TPersistent* Source) override;
+    bool SameAs(const TFont& o) const;
+
+    std::function<void()> OnChange;
+
+private:
+    void Changed();
+    QString FName = QStringLiteral("MS Sans Serif");
+    int FHeight = -11;
+    TFontStyles FStyle;
+    TColor FColor = clWindowText;
+};
+
+// A picture held in memory; stored definitions name a compiled-in resource.
+class TPicture : public TPersistent {
+    Q_OBJECT
+public:
+    using TPersistent::TPersistent;
+    const QImage& Image() const { return FImage; }
+    void SetImage(const QImage& image);
+    void LoadFromResource(const QString& path);
+    int Width() const { return FImage.width(); }
+    int Height() const { return FImage.height(); }
+    bool Empty() const { return FImage.isNull(); }
+    void Assign(TPersistent* Source) override;
+    std::function<void()> OnChange;
+
+private:
+    QImage FImage;
+};
+using TBitmap = TPicture;
