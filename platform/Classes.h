@@ -134,6 +134,9 @@ public:
 
     // Called once the definition that created this component has been read.
     virtual void Loaded();
+    // A stored definition nests this component inside `parent` (a control in its
+    // container, a menu item in its menu). Components that do not nest ignore it.
+    virtual void SetParentComponent(TComponent* parent) { Q_UNUSED(parent); }
     void FreeNotification(TComponent* other);
     void RemoveFreeNotification(TComponent* other);
 

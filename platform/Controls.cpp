@@ -220,6 +220,12 @@ void TControl::SetParent(TWinControl* value) {
     if (value) value->InsertControl(this);
 }
 
+void TControl::SetParentComponent(TComponent* parent) {
+    auto* w = dynamic_cast<TWinControl*>(parent);
+    if (!w) throw EInvalidOperation(QStringLiteral("Element '%1' braucht ein Fenster als Vorfahr").arg(Name()));
+    SetParent(w);
+}
+
 void TControl::HandleNeeded() {
     if (FWidget) return;
     if (!FParent) return;

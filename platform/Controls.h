@@ -103,6 +103,8 @@ public:
 
     TWinControl* Parent() const { return FParent; }
     virtual void SetParent(TWinControl* value);
+    // A control nests in a windowed control; nesting it anywhere else is an error.
+    void SetParentComponent(TComponent* parent) override;
 
     QWidget* Widget() const { return FWidget.data(); }
     bool HandleAllocated() const { return !FWidget.isNull(); }

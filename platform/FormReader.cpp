@@ -318,11 +318,7 @@ private:
             created.push_back(c);
             Guarded(child.line, child.name, [&] {
                 c->SetName(child.name);
-                if (auto* ctl = dynamic_cast<TControl*>(c)) {
-                    auto* parent = dynamic_cast<TWinControl*>(comp);
-                    if (!parent) P.Fail(QStringLiteral("%1 braucht ein Fenster als Vorfahr").arg(child.name), child.line);
-                    ctl->SetParent(parent);
-                }
+                c->SetParentComponent(comp);
             });
             ReadMembers(c, child);
         }
