@@ -1,12 +1,16 @@
 #include "Startup.h"
 
 #include "FormReader.h"
+#include "RXSplit.h"
 #include "unit1.h"
 #include "Unit2.h"
 
 #include <QStandardPaths>
 
-void RegisterGlyvexClasses() { RegisterStandardClasses(); }
+void RegisterGlyvexClasses() {
+    RegisterStandardClasses();
+    TClassRegistry::Register<TRxSplitter>();
+}
 
 QString FaceMetricsCacheFile() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +

@@ -27,6 +27,7 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
     BindComponent(Bevel3, "Bevel3");
     BindComponent(CheckBox1, "CheckBox1");
     BindComponent(CheckBox2, "CheckBox2");
+    BindComponent(RxSplitter1, "RxSplitter1");
     BindComponent(Panel1, "Panel1");
     BindComponent(ListBox1, "ListBox1");
 }

@@ -5,6 +5,7 @@
 #include "ComCtrls.h"
 #include "ExtCtrls.h"
 #include "Forms.h"
+#include "RXSplit.h"
 #include "StdCtrls.h"
 
 class TForm1 : public TForm {
@@ -33,6 +34,7 @@ public:
     TBevel* Bevel3 = nullptr;
     TCheckBox* CheckBox1 = nullptr;
     TCheckBox* CheckBox2 = nullptr;
+    TRxSplitter* RxSplitter1 = nullptr;
     TPanel* Panel1 = nullptr;
     TListBox* ListBox1 = nullptr;
 

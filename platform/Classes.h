@@ -65,7 +65,10 @@ public:
     explicit operator bool() const { return Assigned(); }
     QObject* Receiver() const { return FReceiver.data(); }
     void operator()(Args... a) const {
-        if (Assigned()) FCode(a...);
+        if (!Assigned()) return;
+        // Runs a copy: a handler may reassign the very event that is calling it.
+        const auto code = FCode;
+        code(a...);
     }
     // Events compare equal only when both are unassigned; enough for "changed" tests.
     bool operator==(const TEvent& o) const { return !Assigned() && !o.Assigned(); }

@@ -3,6 +3,7 @@
 #include "Forms.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -107,15 +108,39 @@ void TControl::Resize() {
 
 QPoint TControl::ClientOrigin() const { return {FLeft, FTop}; }
 
+// Client coordinates are those of the widget the children sit in: below a
+// form's menu bar, inside a scroll box's frame.
+static QWidget* ClientAreaWidget(const TControl* c) {
+    if (auto* w = dynamic_cast<const TWinControl*>(c))
+        if (QWidget* area = w->ClientWidget()) return area;
+    return c->Widget();
+}
+
 QPoint TControl::ClientToScreen(QPoint p) const {
-    if (FWidget) return FWidget->mapToGlobal(p);
+    if (QWidget* w = ClientAreaWidget(this)) return w->mapToGlobal(p);
     QPoint r = p + ClientOrigin();
     return FParent ? FParent->ClientToScreen(r) : r;
 }
 
 QPoint TControl::ScreenToClient(QPoint p) const {
-    if (FWidget) return FWidget->mapFromGlobal(p);
+    if (QWidget* w = ClientAreaWidget(this)) return w->mapFromGlobal(p);
     return p - ClientToScreen(QPoint(0, 0));
+}
+
+bool TControl::MouseCapture() const { return FWidget && QWidget::mouseGrabber() == FWidget.data(); }
+
+void TControl::SetMouseCapture(bool value) {
+    if (value == MouseCapture() || !FWidget) return;
+    if (value)
+        FWidget->grabMouse(Screen ? Screen->CursorShape(FCursor) : QCursor());
+    else
+        FWidget->releaseMouse();
+}
+
+void TControl::SetCaptureCursor(TCursor value) {
+    // A grab shows its cursor as the application's override cursor.
+    if (MouseCapture())
+        QGuiApplication::changeOverrideCursor(Screen ? Screen->CursorShape(value) : QCursor());
 }
 
 void TControl::RequestAlign() {

@@ -106,6 +106,14 @@ public:
     // A control nests in a windowed control; nesting it anywhere else is an error.
     void SetParentComponent(TComponent* parent) override;
 
+    // Mouse capture: while a control holds the mouse, every mouse event goes to
+    // it wherever the pointer is, and the pointer keeps the shape the control
+    // showed when it took the mouse until the control changes it or lets go.
+    bool MouseCapture() const;
+    void SetMouseCapture(bool value);
+    // Changes the pointer's shape at once while this control holds the mouse.
+    void SetCaptureCursor(TCursor value);
+
     QWidget* Widget() const { return FWidget.data(); }
     bool HandleAllocated() const { return !FWidget.isNull(); }
     virtual void HandleNeeded();

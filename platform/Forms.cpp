@@ -266,11 +266,20 @@ void TCustomForm::SetWindowState(TWindowState v) {
 }
 
 TWinControl* TCustomForm::ActiveControl() const {
-    if (FWidget)
-        if (QWidget* f = FWidget->focusWidget())
-            for (auto* c : findChildren<TWinControl*>())
-                if (c->Widget() == f) return c;
-    return FActiveControl.data();
+    // The deepest control whose widget is, or holds, the focused widget (a page
+    // control's focus sits on its tab bar).
+    QWidget* f = FWidget ? FWidget->focusWidget() : nullptr;
+    TWinControl* found = nullptr;
+    for (const TWinControl* level = this; f && level;) {
+        TWinControl* next = nullptr;
+        for (int i = 0; i < level->ControlCount() && !next; ++i) {
+            auto* c = dynamic_cast<TWinControl*>(level->Controls(i));
+            if (c && c->Widget() && (c->Widget() == f || c->Widget()->isAncestorOf(f))) next = c;
+        }
+        if (next) found = next;
+        level = next;
+    }
+    return found ? found : FActiveControl.data();
 }
 
 void TCustomForm::SetActiveControl(TWinControl* c) {

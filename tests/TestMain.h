@@ -5,13 +5,14 @@
 
 #include "FormReader.h"
 #include "Forms.h"
+#include "Startup.h"
 
 #include <QApplication>
 #include <QTest>
 
 struct TestEnvironment {
     explicit TestEnvironment(const QStringList& fonts = {}, int ppi = 96) : screen(fonts, ppi) {
-        RegisterStandardClasses();
+        RegisterGlyvexClasses();
         application.OnException = [this](const QString& m) { errors << m; };
     }
     TScreen screen;
