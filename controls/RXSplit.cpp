@@ -37,10 +37,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        for (const QRect& b : FBands)
-            p.fillRect(b, Qt::white);
+        Guard([&] {
+            QPainter p(this);
+            p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+            for (const QRect& b : FBands)
+                p.fillRect(b, Qt::white);
+        });
     }
 
 private:
