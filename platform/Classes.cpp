@@ -1,6 +1,7 @@
 #include "Classes.h"
 
 #include <QCollator>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -254,7 +255,12 @@ void TStrings::Assign(TPersistent* Source) {
 
 // ---------------------------------------------------------------------------
 
+// The C locale's collation compares code points and ignores the case setting,
+// so there case-insensitivity comes from folding instead.
+static bool LocaleCollates() { return QLocale().language() != QLocale::C; }
+
 int AnsiCompareText(const QString& a, const QString& b) {
+    if (!LocaleCollates()) return QString::compare(a, b, Qt::CaseInsensitive);
     static thread_local QCollator collator = [] {
         QCollator c;
         c.setCaseSensitivity(Qt::CaseInsensitive);
@@ -292,6 +298,13 @@ void TStringList::AddSortedBatch(const QStringList& lines) {
 }
 
 void TStringList::Sort() {
+    if (!LocaleCollates()) {
+        std::stable_sort(FItems.begin(), FItems.end(), [](const Item& x, const Item& y) {
+            return QString::compare(x.text, y.text, Qt::CaseInsensitive) < 0;
+        });
+        Changed();
+        return;
+    }
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     // Sort keys make each comparison a byte compare instead of a full collation.
