@@ -119,7 +119,7 @@ QPoint TControl::ScreenToClient(QPoint p) const {
 }
 
 void TControl::RequestAlign() {
-    if (FParent) FParent->Realign();
+    if (FParent) FParent->Realign(this);
 }
 
 void TControl::SetAlign(TAlign value) {
@@ -358,7 +358,7 @@ void TWinControl::InsertControl(TControl* c) {
     if (c->FParentFont) c->ParentFontChanged();
     if (c->FParentColor) c->FColor = Color();
     if (HandleAllocated()) CreateChildHandles();
-    if (c->Align() != alNone) Realign();
+    if (c->Align() != alNone) Realign(c);
 }
 
 void TWinControl::RemoveControl(TControl* c) {
@@ -419,14 +419,16 @@ void TWinControl::EnableAlign() {
     if (FAlignLevel > 0 && --FAlignLevel == 0 && FAlignPending) Realign();
 }
 
-void TWinControl::Realign() {
+void TWinControl::Realign(TControl* trigger) {
     if (FAlignLevel > 0 || IsLoading() || FAligning) {
         FAlignPending = true;
         return;
     }
     FAlignPending = false;
     FAligning = true;
+    FAlignTrigger = trigger;
     Guard([&] { AlignControls(); });
+    FAlignTrigger = nullptr;
     FAligning = false;
 }
 
@@ -446,7 +448,9 @@ void TWinControl::AlignControls() {
             default: return 0;
             }
         };
-        std::stable_sort(list.begin(), list.end(), [&](auto* a, auto* b) { return key(a) < key(b); });
+        std::stable_sort(list.begin(), list.end(), [&](auto* a, auto* b) {
+            return key(a) < key(b) || (key(a) == key(b) && a == FAlignTrigger && b != FAlignTrigger);
+        });
         for (auto* c : list) {
             const int w = std::max(0, right - left), h = std::max(0, bottom - top);
             QRect nr;

@@ -228,7 +228,7 @@ protected:
     bool FInShowHide = false;
     int FModalResult = mrNone;
     class QEventLoop* FModalLoop = nullptr;
-    QSize FFrame; // extra width and height of the window system's frame, once known
+    QSize FFrame{0, 0}; // extra width and height of the window system's frame, once known
     QPointer<QWidget> FClient;
     QPointer<QWidget> FMenuBar;
     QPointer<TWinControl> FActiveControl;

@@ -581,7 +581,7 @@ private slots:
         else if (damage == "text") bytes = "facemetrics v1\n/usr/share/fonts/x.ttf 1000 800 200\n";
         else if (damage == "truncated") bytes.chop(1);
         else if (damage == "extended") bytes.append('\0');
-        else if (damage == "flipped payload byte") bytes[bytes.size() - 5] = char(bytes[bytes.size() - 5] ^ 0x40);
+        else if (damage == "flipped payload byte") bytes[bytes.size() - 4] = char(bytes[bytes.size() - 4] ^ 0x01); // descender 190 -> 191
         else if (damage == "other version") bytes[8] = char(bytes[8] + 1);
         else if (damage == "other magic") bytes[0] = 'X';
         else if (damage == "huge count") putU32(bytes, 12, 0xFFFFFFFFu);
