@@ -27,8 +27,12 @@ struct TFace {
     QList<TTable> tables;
 };
 
-void putU16(QByteArray& b, int at, int v) { qToBigEndian<quint16>(quint16(v), b.data() + at); }
-void putU32(QByteArray& b, int at, quint32 v) { qToBigEndian<quint32>(v, b.data() + at); }
+void putU16(QByteArray& b, int at, int v) {
+    qToBigEndian<quint16>(quint16(v), b.data() + at);
+}
+void putU32(QByteArray& b, int at, quint32 v) {
+    qToBigEndian<quint32>(v, b.data() + at);
+}
 
 QByteArray headTable(int upem) {
     QByteArray t(54, '\0');
@@ -76,7 +80,8 @@ QByteArray buildFont(const QList<TFace>& faces, bool collection) {
         out.replace(0, 4, "ttcf");
         putU32(out, 4, 0x00010000);
         putU32(out, 8, quint32(faces.size()));
-        for (int i = 0; i < faces.size(); ++i) putU32(out, 12 + 4 * i, quint32(dirOffsets[i]));
+        for (int i = 0; i < faces.size(); ++i)
+            putU32(out, 12 + 4 * i, quint32(dirOffsets[i]));
     }
     for (int i = 0; i < faces.size(); ++i) {
         const TFace& f = faces[i];
@@ -84,7 +89,8 @@ QByteArray buildFont(const QList<TFace>& faces, bool collection) {
         putU32(out, dir, f.version);
         putU16(out, dir + 4, int(f.tables.size()));
         for (int t = 0; t < f.tables.size(); ++t) {
-            while (out.size() % 4) out.append('\0');
+            while (out.size() % 4)
+                out.append('\0');
             const int rec = dir + 12 + 16 * t;
             out.replace(rec, 4, f.tables[t].tag.leftJustified(4, ' ', true));
             putU32(out, rec + 8, quint32(out.size()));
@@ -95,7 +101,9 @@ QByteArray buildFont(const QList<TFace>& faces, bool collection) {
     return out;
 }
 
-QByteArray buildFont(const TFace& face) { return buildFont(QList<TFace>{face}, false); }
+QByteArray buildFont(const TFace& face) {
+    return buildFont(QList<TFace>{face}, false);
+}
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
     const QString path = dir.filePath(name);
@@ -121,7 +129,9 @@ TFaceInfo faceInfo(const QStringList& families, const QString& file, int weight 
     return f;
 }
 
-int ascenderOf(const std::optional<TFaceVMetrics>& m) { return m ? m->ascender : -1; }
+int ascenderOf(const std::optional<TFaceVMetrics>& m) {
+    return m ? m->ascender : -1;
+}
 
 } // namespace
 
@@ -153,16 +163,25 @@ private slots:
         QTest::addColumn<int>("wantAsc"); // -1 = no metrics
         QTest::addColumn<int>("wantDesc");
 
-        QTest::newRow("win values override hhea") << 1800 << -400 << 96 << 0 << 1500 << -500 << 1900 << 450 << 1900 << 450;
-        QTest::newRow("USE_TYPO_METRICS takes typo") << 1800 << -400 << 96 << 0x80 << 1500 << -500 << 1900 << 450 << 1500 << 500;
-        QTest::newRow("USE_TYPO_METRICS with zero typo keeps hhea") << 1800 << -400 << 96 << 0x80 << 0 << 0 << 1900 << 450 << 1800 << 400;
-        QTest::newRow("zero win keeps hhea") << 1800 << -400 << 96 << 0 << 1500 << -500 << 0 << 0 << 1800 << 400;
+        QTest::newRow("win values override hhea")
+            << 1800 << -400 << 96 << 0 << 1500 << -500 << 1900 << 450 << 1900 << 450;
+        QTest::newRow("USE_TYPO_METRICS takes typo")
+            << 1800 << -400 << 96 << 0x80 << 1500 << -500 << 1900 << 450 << 1500 << 500;
+        QTest::newRow("USE_TYPO_METRICS with zero typo keeps hhea")
+            << 1800 << -400 << 96 << 0x80 << 0 << 0 << 1900 << 450 << 1800 << 400;
+        QTest::newRow("zero win keeps hhea")
+            << 1800 << -400 << 96 << 0 << 1500 << -500 << 0 << 0 << 1800 << 400;
         QTest::newRow("no OS/2 uses hhea") << 1800 << -400 << 0 << 0 << 0 << 0 << 0 << 0 << 1800 << 400;
-        QTest::newRow("version 0 OS/2 (68 bytes) is ignored") << 1800 << -400 << 68 << 0x80 << 1500 << -500 << 0 << 0 << 1800 << 400;
-        QTest::newRow("zero hhea falls to win") << 0 << 0 << 96 << 0 << 1500 << -500 << 1900 << 450 << 1900 << 450;
-        QTest::newRow("zero hhea and win fall to typo") << 0 << 0 << 96 << 0 << 1500 << -500 << 0 << 0 << 1500 << 500;
-        QTest::newRow("zero hhea, typo flag") << 0 << 0 << 96 << 0x80 << 1500 << -500 << 1900 << 450 << 1500 << 500;
-        QTest::newRow("zero hhea, empty typo flagged, win") << 0 << 0 << 96 << 0x80 << 0 << 0 << 1900 << 450 << 1900 << 450;
+        QTest::newRow("version 0 OS/2 (68 bytes) is ignored")
+            << 1800 << -400 << 68 << 0x80 << 1500 << -500 << 0 << 0 << 1800 << 400;
+        QTest::newRow("zero hhea falls to win")
+            << 0 << 0 << 96 << 0 << 1500 << -500 << 1900 << 450 << 1900 << 450;
+        QTest::newRow("zero hhea and win fall to typo")
+            << 0 << 0 << 96 << 0 << 1500 << -500 << 0 << 0 << 1500 << 500;
+        QTest::newRow("zero hhea, typo flag")
+            << 0 << 0 << 96 << 0x80 << 1500 << -500 << 1900 << 450 << 1500 << 500;
+        QTest::newRow("zero hhea, empty typo flagged, win")
+            << 0 << 0 << 96 << 0x80 << 0 << 0 << 1900 << 450 << 1900 << 450;
         QTest::newRow("everything zero") << 0 << 0 << 96 << 0x80 << 0 << 0 << 0 << 0 << -1 << -1;
         QTest::newRow("zero hhea, no OS/2") << 0 << 0 << 0 << 0 << 0 << 0 << 0 << 0 << -1 << -1;
         QTest::newRow("only a descender") << 0 << -300 << 0 << 0 << 0 << 0 << 0 << 0 << 0 << 300;
@@ -182,7 +201,8 @@ private slots:
 
         TFace face = simpleFace(2048, hheaAsc, hheaDesc);
         if (os2Length)
-            face.tables << TTable{"OS/2", os2Table(fsSelection, typoAsc, typoDesc, winAsc, winDesc, os2Length)};
+            face.tables << TTable{"OS/2",
+                                  os2Table(fsSelection, typoAsc, typoDesc, winAsc, winDesc, os2Length)};
         const QString path = writeFile(m_dir, QStringLiteral("rules.ttf"), buildFont(face));
         const auto m = TFaceMetrics::readFile(path);
         if (wantAsc < 0) {
@@ -212,7 +232,8 @@ private slots:
         check("upem 0", simpleFace(0, 800, -200));
         check("upem out of range", simpleFace(20000, 800, -200));
         check("no head", TFace{0x00010000, {{"hhea", hheaTable(800, -200)}}});
-        check("short head", TFace{0x00010000, {{"head", headTable(1000).left(40)}, {"hhea", hheaTable(800, -200)}}});
+        check("short head",
+              TFace{0x00010000, {{"head", headTable(1000).left(40)}, {"hhea", hheaTable(800, -200)}}});
         TFace strikes = simpleFace(1000, 800, -200);
         strikes.tables << TTable{"EBLC", QByteArray(8, '\0')};
         check("bitmap strikes", strikes);
@@ -245,7 +266,8 @@ private slots:
         QVERIFY(TFaceMetrics::readFile(writeFile(m_dir, "cut.ttf", full)));
         QVERIFY(TFaceMetrics::readFile(writeFile(m_dir, "cut.ttc", ttc), 1));
         for (int len = 0; len < full.size(); ++len)
-            QVERIFY2(!TFaceMetrics::readFile(writeFile(m_dir, "cut.ttf", full.left(len))), qPrintable(QString::number(len)));
+            QVERIFY2(!TFaceMetrics::readFile(writeFile(m_dir, "cut.ttf", full.left(len))),
+                     qPrintable(QString::number(len)));
         for (int len = 0; len < ttc.size(); ++len)
             QVERIFY2(!TFaceMetrics::readFile(writeFile(m_dir, "cut.ttc", ttc.left(len)), 1),
                      qPrintable(QString::number(len)));
@@ -263,16 +285,19 @@ private slots:
         QVERIFY2(!TFaceMetrics::readFile(patched(12 + 8, quint32(good.size()) + 100)), "head past the end");
         QVERIFY2(!TFaceMetrics::readFile(patched(12 + 8, 0xFFFFFFF0u)), "head offset near 4 GiB");
         QVERIFY2(!TFaceMetrics::readFile(patched(12 + 12, 0xFFFFFFFFu)), "head length wraps");
-        QVERIFY2(!TFaceMetrics::readFile(patched(28 + 8, quint32(good.size()) - 4)), "hhea straddles the end");
+        QVERIFY2(!TFaceMetrics::readFile(patched(28 + 8, quint32(good.size()) - 4)),
+                 "hhea straddles the end");
         QByteArray many = good;
         putU16(many, 4, 0xFFFF);
-        QVERIFY2(!TFaceMetrics::readFile(writeFile(m_dir, "hostile.ttf", many)), "directory larger than file");
+        QVERIFY2(!TFaceMetrics::readFile(writeFile(m_dir, "hostile.ttf", many)),
+                 "directory larger than file");
 
         QByteArray ttc = buildFont(QList<TFace>{simpleFace(1000, 800, -200)}, true);
         QVERIFY(TFaceMetrics::readFile(writeFile(m_dir, "hostile.ttc", ttc)));
         QByteArray hugeCount = ttc;
         putU32(hugeCount, 8, 0xFFFFFFFFu);
-        QVERIFY2(!TFaceMetrics::readFile(writeFile(m_dir, "hostile.ttc", hugeCount), 5000), "offset table past end");
+        QVERIFY2(!TFaceMetrics::readFile(writeFile(m_dir, "hostile.ttc", hugeCount), 5000),
+                 "offset table past end");
         QByteArray farFace = ttc;
         putU32(farFace, 12, 0x7FFFFFF0u);
         QVERIFY2(!TFaceMetrics::readFile(writeFile(m_dir, "hostile.ttc", farFace)), "face offset past end");
@@ -303,7 +328,8 @@ private slots:
         for (int round = 0; round < 3000; ++round) {
             QByteArray b = good;
             const int edits = 1 + int(rng.bounded(4));
-            for (int e = 0; e < edits; ++e) b[int(rng.bounded(quint32(b.size())))] = char(rng.bounded(256));
+            for (int e = 0; e < edits; ++e)
+                b[int(rng.bounded(quint32(b.size())))] = char(rng.bounded(256));
             if (rng.bounded(4) == 0) b.truncate(int(rng.bounded(quint32(b.size()))));
             const auto m = TFaceMetrics::readFile(writeFile(m_dir, "fuzz.ttc", b), int(rng.bounded(3)));
             if (m) {
@@ -315,7 +341,8 @@ private slots:
         QVERIFY(readable > 0); // the fuzzing did not only produce unreadable files
         for (int round = 0; round < 200; ++round) {
             QByteArray noise(int(rng.bounded(400)), '\0');
-            for (auto& c : noise) c = char(rng.bounded(256));
+            for (auto& c : noise)
+                c = char(rng.bounded(256));
             QVERIFY(!TFaceMetrics::readFile(writeFile(m_dir, "noise.ttf", noise)));
         }
     }
@@ -400,7 +427,8 @@ private slots:
         QCOMPARE(index.fileOf("Fam"), markedFont(1001));
         // Missing styles are synthesised by Qt from the regular face.
         for (bool bold : {false, true})
-            for (bool italic : {false, true}) QCOMPARE(asc("Plain", bold, italic), 1011);
+            for (bool italic : {false, true})
+                QCOMPARE(asc("Plain", bold, italic), 1011);
         QCOMPARE(asc("Slanted", false, true), 1022);
         QCOMPARE(asc("Slanted", false, false), 1021);
         QCOMPARE(asc("LightMedium", false, false), 1032);
@@ -555,8 +583,8 @@ private slots:
 
     void corruptCacheIgnored_data() {
         QTest::addColumn<QString>("damage");
-        for (const char* d : {"empty", "text", "truncated", "extended", "flipped payload byte", "other version",
-                              "other magic", "huge count"})
+        for (const char* d : {"empty", "text", "truncated", "extended", "flipped payload byte",
+                              "other version", "other magic", "huge count"})
             QTest::newRow(d) << QString::fromLatin1(d);
     }
 
@@ -577,14 +605,22 @@ private slots:
         QByteArray bytes = f.readAll();
         f.close();
         QVERIFY(bytes.size() > 40);
-        if (damage == "empty") bytes.clear();
-        else if (damage == "text") bytes = "facemetrics v1\n/usr/share/fonts/x.ttf 1000 800 200\n";
-        else if (damage == "truncated") bytes.chop(1);
-        else if (damage == "extended") bytes.append('\0');
-        else if (damage == "flipped payload byte") bytes[bytes.size() - 4] = char(bytes[bytes.size() - 4] ^ 0x01); // descender 190 -> 191
-        else if (damage == "other version") bytes[8] = char(bytes[8] + 1);
-        else if (damage == "other magic") bytes[0] = 'X';
-        else if (damage == "huge count") putU32(bytes, 12, 0xFFFFFFFFu);
+        if (damage == "empty")
+            bytes.clear();
+        else if (damage == "text")
+            bytes = "facemetrics v1\n/usr/share/fonts/x.ttf 1000 800 200\n";
+        else if (damage == "truncated")
+            bytes.chop(1);
+        else if (damage == "extended")
+            bytes.append('\0');
+        else if (damage == "flipped payload byte")
+            bytes[bytes.size() - 4] = char(bytes[bytes.size() - 4] ^ 0x01); // descender 190 -> 191
+        else if (damage == "other version")
+            bytes[8] = char(bytes[8] + 1);
+        else if (damage == "other magic")
+            bytes[0] = 'X';
+        else if (damage == "huge count")
+            putU32(bytes, 12, 0xFFFFFFFFu);
         QVERIFY(!writeFile(dir, "facemetrics.cache", bytes).isNull());
 
         {
@@ -605,7 +641,8 @@ private slots:
         QVERIFY(dir.isValid());
         const QString blocker = writeFile(dir, "plainfile", "x");
         const QString font = writeFile(dir, "f.ttf", buildFont(simpleFace(1000, 810, -190)));
-        const auto index = TFaceMetrics::fromFaces({faceInfo({"F"}, font)}, blocker + "/sub/facemetrics.cache");
+        const auto index =
+            TFaceMetrics::fromFaces({faceInfo({"F"}, font)}, blocker + "/sub/facemetrics.cache");
         QVERIFY(index.find("F", false, false));
         QVERIFY(!index.saveCache());
 
@@ -624,7 +661,8 @@ private slots:
         const QString condensed = dejavu.filePath("DejaVuSansCondensed.ttf");
         if (!QFile::exists(regular) || !QFile::exists(bold) || !QFile::exists(condensed))
             QSKIP("DejaVu Sans is not installed");
-        const auto index = TFaceMetrics::fromFiles({condensed, bold, regular, m_dir.filePath("missing.ttf")}, {});
+        const auto index =
+            TFaceMetrics::fromFiles({condensed, bold, regular, m_dir.filePath("missing.ttf")}, {});
         QCOMPARE(index.fileOf("DejaVu Sans"), regular); // normal width preferred over condensed
         QCOMPARE(index.fileOf("dejavu sans condensed"), condensed);
         QCOMPARE(index.find("DejaVu Sans", true, false), TFaceMetrics::readFile(bold));
@@ -662,9 +700,10 @@ private slots:
         QTest::addColumn<QString>("family");
         // DejaVu/Liberation/Noto: plain TrueType; TeX Gyre: CFF with USE_TYPO_METRICS;
         // C059 (URW, OpenType): win metrics larger than hhea; Sans Serif: fontconfig alias.
-        for (const char* f : {"DejaVu Sans", "DejaVu Serif", "Liberation Serif", "Liberation Mono", "Noto Sans",
-                              "Noto Sans Math", "Noto Serif", "TeX Gyre Heros", "TeX Gyre Adventor", "C059 [UKWN]",
-                              "Nimbus Sans [URW ]", "Sans Serif", "Monospace"})
+        for (const char* f :
+             {"DejaVu Sans", "DejaVu Serif", "Liberation Serif", "Liberation Mono", "Noto Sans",
+              "Noto Sans Math", "Noto Serif", "TeX Gyre Heros", "TeX Gyre Adventor", "C059 [UKWN]",
+              "Nimbus Sans [URW ]", "Sans Serif", "Monospace"})
             QTest::newRow(f) << QString::fromLatin1(f);
     }
 
@@ -705,7 +744,11 @@ private slots:
                 const QFontMetrics qt(font);
                 ++compared;
                 if (*ours != qt.ascent() + qt.descent())
-                    mismatches << QStringLiteral("%1 %2px: %3 vs Qt %4").arg(family).arg(px).arg(*ours).arg(qt.ascent() + qt.descent());
+                    mismatches << QStringLiteral("%1 %2px: %3 vs Qt %4")
+                                      .arg(family)
+                                      .arg(px)
+                                      .arg(*ours)
+                                      .arg(qt.ascent() + qt.descent());
             }
         }
         if (compared == 0) QSKIP("no scalable fonts installed");
