@@ -1,9 +1,10 @@
 #include "ComCtrls.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QPainter>
-#include <QProgressBar>
+#include <QStyleOptionProgressBar>
 #include <QSlider>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
@@ -279,11 +280,11 @@ TProgressBar::TProgressBar(TComponent* AOwner) : TWinControl(AOwner) {
 
 void TProgressBar::SetMin(int v) {
     FMin = v;
-    Apply();
+    SetPosition(FPosition);
 }
 void TProgressBar::SetMax(int v) {
     FMax = v;
-    Apply();
+    SetPosition(FPosition);
 }
 void TProgressBar::SetPosition(int v) {
     FPosition = std::clamp(v, FMin, std::max(FMin, FMax));
@@ -291,16 +292,25 @@ void TProgressBar::SetPosition(int v) {
 }
 
 void TProgressBar::Apply() {
-    if (auto* b = qobject_cast<QProgressBar*>(Widget())) {
-        b->setRange(FMin, FMax);
-        b->setValue(FPosition);
+    if (!FWidget) return;
+    // Long loops run without the message loop; a bar that paints now and then
+    // shows them moving, at a cost that short loops never pay.
+    if (FWidget->isVisible() && (!FLastPaint.isValid() || FLastPaint.elapsed() >= 40)) {
+        FWidget->repaint();
+        FLastPaint.start();
+    } else {
+        FWidget->update();
     }
 }
 
-QWidget* TProgressBar::CreateWidget(QWidget* parentWidget) {
-    auto* b = new QProgressBar(parentWidget);
-    b->setTextVisible(false);
-    b->setRange(FMin, FMax);
-    b->setValue(FPosition);
-    return b;
+void TProgressBar::Paint(QPainter& p) {
+    QStyleOptionProgressBar opt;
+    opt.initFrom(FWidget);
+    opt.rect = QRect(0, 0, FWidth, FHeight);
+    opt.minimum = FMin;
+    opt.maximum = std::max(FMin, FMax);
+    opt.progress = FPosition;
+    opt.textVisible = false;
+    opt.state |= QStyle::State_Horizontal;
+    FWidget->style()->drawControl(QStyle::CE_ProgressBar, &opt, &p, FWidget);
 }
