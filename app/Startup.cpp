@@ -1,12 +1,14 @@
 #include "Startup.h"
 
 #include "FormReader.h"
-#include "unit1.h"
 #include "Unit2.h"
+#include "unit1.h"
 
 #include <QStandardPaths>
 
-void RegisterGlyvexClasses() { RegisterStandardClasses(); }
+void RegisterGlyvexClasses() {
+    RegisterStandardClasses();
+}
 
 QString FaceMetricsCacheFile() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +

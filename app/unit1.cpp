@@ -63,7 +63,8 @@ void TForm1::FormCreate(TObject*) {
     TrackBar1->SetPosition(Memo1->Font()->Size());
     CreateEditfields();
     Label2->SetCaption(QString::number(TrackBar1->Position()));
-    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) + QStringLiteral(" Fonts"));
+    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) +
+                                            QStringLiteral(" Fonts"));
     Label2->SetCaption(QString::number(TrackBar1->Position()));
 }
 
@@ -73,7 +74,9 @@ void TForm1::FormClose(TObject*, TCloseAction&) {
     Form2 = nullptr;
 }
 
-void TForm1::FormResize(TObject*) { RefreshEditfields(); }
+void TForm1::FormResize(TObject*) {
+    RefreshEditfields();
+}
 
 // ---------------------------------------------------------------------------
 // Font list and preview
@@ -87,7 +90,9 @@ void TForm1::ListBox1Click(TObject*) {
     StatusBar1->Panels()->Items(1)->SetText(face);
 }
 
-void TForm1::ListBox1DblClick(TObject*) { PageControl1->SetActivePage(TabSheet1); }
+void TForm1::ListBox1DblClick(TObject*) {
+    PageControl1->SetActivePage(TabSheet1);
+}
 
 void TForm1::TrackBar1Change(TObject*) {
     Memo1->Font()->SetSize(TrackBar1->Position());
@@ -199,7 +204,9 @@ void TForm1::RefreshEditfields() {
     ScrollBox1->Show();
 }
 
-void TForm1::Button1Click(TObject*) { RefreshEditfields(); }
+void TForm1::Button1Click(TObject*) {
+    RefreshEditfields();
+}
 
 void TForm1::PageControl1Change(TObject*) {
     if (PageControl1->ActivePage() == TabSheet2) RefreshEditfields();

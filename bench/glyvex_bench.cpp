@@ -36,7 +36,9 @@ QElapsedTimer& Clock() {
     return t;
 }
 
-double Ms(qint64 ns) { return double(ns) / 1e6; }
+double Ms(qint64 ns) {
+    return double(ns) / 1e6;
+}
 
 // Median of several runs of f, in milliseconds.
 template <class F> double MedianMs(int runs, F&& f) {
@@ -63,7 +65,8 @@ int RunOne(int count) {
     const int installed = int(fonts.size());
     if (count > 0 && !fonts.isEmpty()) {
         QStringList cycled;
-        for (int i = 0; i < count; ++i) cycled << fonts[i % fonts.size()];
+        for (int i = 0; i < count; ++i)
+            cycled << fonts[i % fonts.size()];
         fonts = cycled;
     }
     RegisterGlyvexClasses();
@@ -85,7 +88,8 @@ int RunOne(int count) {
     QWindow* win = Form1->Widget()->windowHandle();
     QElapsedTimer wait;
     wait.start();
-    while (win && !win->isExposed() && wait.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (win && !win->isExposed() && wait.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     QCoreApplication::processEvents();
     const double shownMs = Ms(Clock().nsecsElapsed() - atMain);
 
@@ -110,8 +114,8 @@ int RunOne(int count) {
     });
     QCoreApplication::processEvents();
 
-    std::printf("%d\t%d\t%.1f\t%.1f\t%.2f\t%.1f\t%.1f\t%.1f\t%.1f\n", int(fonts.size()), installed, createMs, shownMs,
-                resizeMs, boldMs, sizeMs, textPageMs, double(PeakRssKb()) / 1024.0);
+    std::printf("%d\t%d\t%.1f\t%.1f\t%.2f\t%.1f\t%.1f\t%.1f\t%.1f\n", int(fonts.size()), installed, createMs,
+                shownMs, resizeMs, boldMs, sizeMs, textPageMs, double(PeakRssKb()) / 1024.0);
     screen.FaceMetrics()->saveCache();
     return 0;
 }
@@ -141,7 +145,8 @@ int main(int argc, char* argv[]) {
     const QString self = QCoreApplication::applicationFilePath();
     QTemporaryDir cache;
     QTextStream out(stdout);
-    out << "names\tinstalled\tcreate_ms\tstart_to_shown_ms\trefresh_resize_ms\trefresh_bold_ms\trefresh_size_ms"
+    out << "names\tinstalled\tcreate_ms\tstart_to_shown_ms\trefresh_resize_ms\trefresh_bold_ms\trefresh_size_"
+           "ms"
            "\trefresh_textpage_ms\tpeak_MB\tface_cache\n";
     // The first run of the installed list starts with an empty face-metrics cache;
     // the second finds it filled, as a start after an unchanged one does.

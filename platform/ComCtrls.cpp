@@ -4,8 +4,8 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QPainter>
-#include <QStyleOptionProgressBar>
 #include <QSlider>
+#include <QStyleOptionProgressBar>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
 #include <QTabWidget>
@@ -21,7 +21,9 @@ TTrackBar::TTrackBar(TComponent* AOwner) : TWinControl(AOwner) {
     FTabStop = true;
 }
 
-QSlider* TTrackBar::Slider() const { return qobject_cast<QSlider*>(Widget()); }
+QSlider* TTrackBar::Slider() const {
+    return qobject_cast<QSlider*>(Widget());
+}
 
 void TTrackBar::SetMin(int v) {
     FMin = v;
@@ -106,11 +108,17 @@ public:
 };
 } // namespace
 
-TTabSheet::TTabSheet(TComponent* AOwner) : TWinControl(AOwner) { FColor = clBtnFace; }
+TTabSheet::TTabSheet(TComponent* AOwner) : TWinControl(AOwner) {
+    FColor = clBtnFace;
+}
 
-TPageControl* TTabSheet::PageControl() const { return dynamic_cast<TPageControl*>(Parent()); }
+TPageControl* TTabSheet::PageControl() const {
+    return dynamic_cast<TPageControl*>(Parent());
+}
 
-int TTabSheet::PageIndex() const { return PageControl() ? PageControl()->IndexOfPage(this) : -1; }
+int TTabSheet::PageIndex() const {
+    return PageControl() ? PageControl()->IndexOfPage(this) : -1;
+}
 
 void TTabSheet::CaptionChanged() {
     if (auto* pc = PageControl())
@@ -130,7 +138,9 @@ TPageControl::TPageControl(TComponent* AOwner) : TWinControl(AOwner) {
     FTabStop = true;
 }
 
-QTabWidget* TPageControl::Tabs() const { return qobject_cast<QTabWidget*>(Widget()); }
+QTabWidget* TPageControl::Tabs() const {
+    return qobject_cast<QTabWidget*>(Widget());
+}
 
 int TPageControl::IndexOfPage(const TTabSheet* page) const {
     auto it = std::find(FPages.begin(), FPages.end(), page);
@@ -188,7 +198,8 @@ QRect TPageControl::DisplayRect() const {
 
 void TPageControl::AlignControls() {
     const QRect r = DisplayRect();
-    for (auto* p : FPages) p->SetBoundsFromLayout(r);
+    for (auto* p : FPages)
+        p->SetBoundsFromLayout(r);
     TWinControl::AlignControls();
 }
 

@@ -14,26 +14,45 @@ Word QtKeyToVirtualKey(int key) {
     if (key >= Qt::Key_0 && key <= Qt::Key_9) return Word(key);
     if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return Word(VK_F1 + (key - Qt::Key_F1));
     switch (key) {
-    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Escape:
+        return VK_ESCAPE;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Tab: return 9;
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Space: return 32;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return 46;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    default: return 0;
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Tab:
+        return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Space:
+        return 32;
+    case Qt::Key_PageUp:
+        return 33;
+    case Qt::Key_PageDown:
+        return 34;
+    case Qt::Key_End:
+        return 35;
+    case Qt::Key_Home:
+        return 36;
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return 38;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return 40;
+    case Qt::Key_Insert:
+        return 45;
+    case Qt::Key_Delete:
+        return 46;
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    default:
+        return 0;
     }
 }
 
@@ -105,7 +124,9 @@ void TControl::Resize() {
     Guard([&] { FOnResize(this); });
 }
 
-QPoint TControl::ClientOrigin() const { return {FLeft, FTop}; }
+QPoint TControl::ClientOrigin() const {
+    return {FLeft, FTop};
+}
 
 QPoint TControl::ClientToScreen(QPoint p) const {
     if (FWidget) return FWidget->mapToGlobal(p);
@@ -188,7 +209,9 @@ void TControl::SetParentColor(bool value) {
     }
 }
 
-void TControl::ParentColorChanged() { Invalidate(); }
+void TControl::ParentColorChanged() {
+    Invalidate();
+}
 
 void TControl::SetParentFont(bool value) {
     FParentFont = value;
@@ -214,7 +237,8 @@ void TControl::SetCaption(const QString& value) {
 
 void TControl::SetParent(TWinControl* value) {
     if (value == FParent) return;
-    if (value == this) throw EInvalidOperation(QStringLiteral("Ein Steuerelement kann nicht sein eigener Vorfahr sein"));
+    if (value == this)
+        throw EInvalidOperation(QStringLiteral("Ein Steuerelement kann nicht sein eigener Vorfahr sein"));
     if (FParent) FParent->RemoveControl(this);
     if (FWidget && !value) DestroyHandle();
     if (value) value->InsertControl(this);
@@ -222,7 +246,8 @@ void TControl::SetParent(TWinControl* value) {
 
 void TControl::SetParentComponent(TComponent* parent) {
     auto* w = dynamic_cast<TWinControl*>(parent);
-    if (!w) throw EInvalidOperation(QStringLiteral("Element '%1' braucht ein Fenster als Vorfahr").arg(Name()));
+    if (!w)
+        throw EInvalidOperation(QStringLiteral("Element '%1' braucht ein Fenster als Vorfahr").arg(Name()));
     SetParent(w);
 }
 
@@ -275,11 +300,21 @@ void TControl::Invalidate() {
     if (FWidget) FWidget->update();
 }
 
-void TControl::Click() { FOnClick(this); }
-void TControl::DblClick() { FOnDblClick(this); }
-void TControl::MouseDown(TMouseButton b, TShiftState s, int x, int y) { FOnMouseDown(this, b, s, x, y); }
-void TControl::MouseMove(TShiftState s, int x, int y) { FOnMouseMove(this, s, x, y); }
-void TControl::MouseUp(TMouseButton b, TShiftState s, int x, int y) { FOnMouseUp(this, b, s, x, y); }
+void TControl::Click() {
+    FOnClick(this);
+}
+void TControl::DblClick() {
+    FOnDblClick(this);
+}
+void TControl::MouseDown(TMouseButton b, TShiftState s, int x, int y) {
+    FOnMouseDown(this, b, s, x, y);
+}
+void TControl::MouseMove(TShiftState s, int x, int y) {
+    FOnMouseMove(this, s, x, y);
+}
+void TControl::MouseUp(TMouseButton b, TShiftState s, int x, int y) {
+    FOnMouseUp(this, b, s, x, y);
+}
 
 void TControl::Loaded() {
     TComponent::Loaded();
@@ -311,7 +346,8 @@ bool TControl::WidgetEvent(QEvent* event) {
     case QEvent::MouseButtonRelease: {
         auto* e = static_cast<QMouseEvent*>(event);
         const QPoint p = e->position().toPoint();
-        const bool click = FPressed && e->button() == Qt::LeftButton && QRect(0, 0, FWidth, FHeight).contains(p);
+        const bool click =
+            FPressed && e->button() == Qt::LeftButton && QRect(0, 0, FWidth, FHeight).contains(p);
         if (e->button() == Qt::LeftButton) FPressed = false;
         if (click) ClickFromWidget();
         MouseUp(ButtonOf(e->button()), ShiftStateOf(e->modifiers(), e->buttons()), p.x(), p.y());
@@ -322,11 +358,14 @@ bool TControl::WidgetEvent(QEvent* event) {
         if (e->button() == Qt::LeftButton) DblClick();
         return false;
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 
-void TControl::ClickFromWidget() { Click(); }
+void TControl::ClickFromWidget() {
+    Click();
+}
 
 TPaintWidget::TPaintWidget(TControl*, QWidget* parent, std::function<void(QPainter&)> paint)
     : QWidget(parent), FPaint(std::move(paint)) {}
@@ -343,7 +382,8 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
 TWinControl::~TWinControl() {
     // Children outlive us only if another owner holds them; they lose their parent.
     auto children = FControls;
-    for (auto* c : children) c->SetParent(nullptr);
+    for (auto* c : children)
+        c->SetParent(nullptr);
 }
 
 bool TWinControl::ContainsControl(const TControl* c) const {
@@ -375,15 +415,21 @@ void TWinControl::SetTabStop(bool value) {
         FWidget->setFocusPolicy(value ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
-bool TWinControl::Focused() const { return FWidget && FWidget->hasFocus(); }
+bool TWinControl::Focused() const {
+    return FWidget && FWidget->hasFocus();
+}
 
 void TWinControl::SetFocus() {
     HandleNeeded();
     if (FWidget) FWidget->setFocus(Qt::OtherFocusReason);
 }
 
-void TWinControl::KeyDown(Word& key, TShiftState shift) { FOnKeyDown(this, key, shift); }
-void TWinControl::KeyUp(Word& key, TShiftState shift) { FOnKeyUp(this, key, shift); }
+void TWinControl::KeyDown(Word& key, TShiftState shift) {
+    FOnKeyDown(this, key, shift);
+}
+void TWinControl::KeyUp(Word& key, TShiftState shift) {
+    FOnKeyUp(this, key, shift);
+}
 
 void TWinControl::HandleNeeded() {
     if (FWidget) return;
@@ -397,17 +443,20 @@ void TWinControl::InitWidget(QWidget* w) {
 }
 
 void TWinControl::CreateChildHandles() {
-    for (auto* c : FControls) c->CreateWidgetIn(ClientWidget());
+    for (auto* c : FControls)
+        c->CreateWidgetIn(ClientWidget());
 }
 
 void TWinControl::DestroyHandle() {
-    for (auto* c : FControls) c->DestroyHandle();
+    for (auto* c : FControls)
+        c->DestroyHandle();
     TControl::DestroyHandle();
 }
 
 void TWinControl::FontChanged() {
     TControl::FontChanged();
-    for (auto* c : FControls) c->ParentFontChanged();
+    for (auto* c : FControls)
+        c->ParentFontChanged();
 }
 
 void TWinControl::BoundsChanged(bool sizeChanged) {
@@ -441,11 +490,16 @@ void TWinControl::AlignControls() {
             if (c->Align() == kind && c->Visible()) list.push_back(c);
         auto key = [kind](const TControl* c) {
             switch (kind) {
-            case alTop: return c->Top();
-            case alBottom: return -(c->Top() + c->Height());
-            case alLeft: return c->Left();
-            case alRight: return -(c->Left() + c->Width());
-            default: return 0;
+            case alTop:
+                return c->Top();
+            case alBottom:
+                return -(c->Top() + c->Height());
+            case alLeft:
+                return c->Left();
+            case alRight:
+                return -(c->Left() + c->Width());
+            default:
+                return 0;
             }
         };
         std::stable_sort(list.begin(), list.end(), [&](auto* a, auto* b) {
@@ -471,7 +525,9 @@ void TWinControl::AlignControls() {
                 nr = QRect(right - c->Width(), top, c->Width(), h);
                 right -= c->Width();
                 break;
-            default: nr = QRect(left, top, w, h); break;
+            default:
+                nr = QRect(left, top, w, h);
+                break;
             }
             c->SetBoundsFromLayout(nr);
         }
@@ -497,9 +553,14 @@ bool TWinControl::WidgetEvent(QEvent* event) {
         if (key) KeyUp(key, ShiftStateOf(e->modifiers()));
         return false;
     }
-    case QEvent::FocusIn: FOnEnter(this); return false;
-    case QEvent::FocusOut: FOnExit(this); return false;
-    default: return TControl::WidgetEvent(event);
+    case QEvent::FocusIn:
+        FOnEnter(this);
+        return false;
+    case QEvent::FocusOut:
+        FOnExit(this);
+        return false;
+    default:
+        return TControl::WidgetEvent(event);
     }
 }
 
@@ -512,7 +573,7 @@ TCustomForm* GetParentForm(const TControl* control) {
 TCustomForm* ValidParentForm(const TControl* control) {
     TCustomForm* f = GetParentForm(control);
     if (!f)
-        throw EInvalidOperation(
-            QStringLiteral("Element '%1' hat kein übergeordnetes Fenster").arg(control ? control->Name() : QString()));
+        throw EInvalidOperation(QStringLiteral("Element '%1' hat kein übergeordnetes Fenster")
+                                    .arg(control ? control->Name() : QString()));
     return f;
 }

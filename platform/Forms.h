@@ -69,6 +69,7 @@ protected:
     friend class TControlScrollBar;
     QWidget* CreateWidget(QWidget* parentWidget) override;
     void InitWidget(QWidget* w) override;
+    bool WidgetEvent(QEvent* event) override;
     void CreateChildHandles() override;
     void ChildBoundsChanged(TControl* c) override;
     void VisibleChanged() override;
@@ -112,7 +113,10 @@ template <auto M> QVariant BindMethod(QObject* form) {
     return QVariant::fromValue(typename Traits::Event(static_cast<typename Traits::Class*>(form), M));
 }
 
-#define PUBLISHED_METHOD(Class, Method) TMethodBinding{#Method, &BindMethod<&Class::Method>}
+#define PUBLISHED_METHOD(Class, Method)                                                                      \
+    TMethodBinding {                                                                                         \
+#Method, &BindMethod < &Class::Method>                                                               \
+    }
 
 class TCustomForm : public TWinControl {
     Q_OBJECT

@@ -1,7 +1,7 @@
 // The main window as a user meets it: the font list, the preview, the size and
 // style bar, the Text page with its per-font fields, and the splash's progress.
-#include "TestMain.h"
 #include "Startup.h"
+#include "TestMain.h"
 #include "Unit2.h"
 #include "unit1.h"
 
@@ -18,8 +18,8 @@ namespace {
 // Real installed families where the test needs fonts of different heights.
 QStringList RealFamilies(int wanted) {
     QStringList r;
-    const QStringList preferred = {QStringLiteral("DejaVu Sans"), QStringLiteral("DejaVu Sans Mono"),
-                                   QStringLiteral("DejaVu Serif"), QStringLiteral("Liberation Serif"),
+    const QStringList preferred = {QStringLiteral("DejaVu Sans"),     QStringLiteral("DejaVu Sans Mono"),
+                                   QStringLiteral("DejaVu Serif"),    QStringLiteral("Liberation Serif"),
                                    QStringLiteral("Liberation Sans"), QStringLiteral("Liberation Mono")};
     const QStringList all = QFontDatabase::families();
     for (const auto& f : preferred)
@@ -151,17 +151,20 @@ void TestUnit1::sizeFollowsScreenResolution() {
 
 void TestUnit1::listSortsIgnoringCaseAndKeepsDuplicates() {
     MainWindow w({QStringLiteral("beta"), QStringLiteral("Alpha"), QStringLiteral("alpha two"),
-                  QStringLiteral("Beta"), QStringLiteral("ZETA"), QStringLiteral("delta"), QStringLiteral("Alpha")});
+                  QStringLiteral("Beta"), QStringLiteral("ZETA"), QStringLiteral("delta"),
+                  QStringLiteral("Alpha")});
     const QStringList items = Form1->ListBox1->Items()->ToStringList();
     QCOMPARE(items.size(), 7);
-    for (int i = 1; i < items.size(); ++i) QVERIFY2(AnsiCompareText(items[i - 1], items[i]) <= 0, qPrintable(items.join(',')));
+    for (int i = 1; i < items.size(); ++i)
+        QVERIFY2(AnsiCompareText(items[i - 1], items[i]) <= 0, qPrintable(items.join(',')));
     QCOMPARE(items.count(QStringLiteral("Alpha")), 2);
     QCOMPARE(items.first(), QStringLiteral("Alpha"));
     QCOMPARE(items.last(), QStringLiteral("ZETA"));
     QVERIFY(items.indexOf(QStringLiteral("delta")) < items.indexOf(QStringLiteral("ZETA")));
     // Each field shows the list entry of its position.
     const auto fields = w.Fields();
-    for (size_t i = 0; i < fields.size(); ++i) QCOMPARE(fields[i]->Font()->Name(), items[qsizetype(i)]);
+    for (size_t i = 0; i < fields.size(); ++i)
+        QCOMPARE(fields[i]->Font()->Name(), items[qsizetype(i)]);
 }
 
 void TestUnit1::perFontFieldsAreMadeOncePerFont() {
@@ -197,7 +200,8 @@ void TestUnit1::perFontFieldsAreMadeOncePerFont() {
 
 void TestUnit1::refreshRepairsFieldsAndKeepsScrollPosition() {
     QStringList fonts;
-    for (int i = 0; i < 60; ++i) fonts << RealFamilies(4)[i % 4];
+    for (int i = 0; i < 60; ++i)
+        fonts << RealFamilies(4)[i % 4];
     MainWindow w(fonts);
     w.ShowAndSettle();
     Form1->PageControl1->SelectByUser(Form1->TabSheet2);
@@ -272,7 +276,8 @@ void TestUnit1::sizeAndStyleWithEitherPage() {
 
     // Text page: style changes refresh every field at once; size still waits.
     Form1->PageControl1->SelectByUser(Form1->TabSheet2);
-    for (auto* e : fields) QVERIFY(e->Font()->Style().testFlag(fsBold) && e->Font()->Size() == 100);
+    for (auto* e : fields)
+        QVERIFY(e->Font()->Style().testFlag(fsBold) && e->Font()->Size() == 100);
     Form1->TrackBar1->MoveByUser(1);
     QCOMPARE(Form1->Memo1->Font()->Size(), 1);
     QCOMPARE(fields[0]->Font()->Size(), 100);
@@ -285,7 +290,8 @@ void TestUnit1::sizeAndStyleWithEitherPage() {
     QCOMPARE(Form1->Memo1->Font()->Style(), TFontStyles(fsBold | fsItalic));
     Form1->CheckBox1->Toggle();
     QCOMPARE(Form1->Memo1->Font()->Style(), TFontStyles(fsItalic));
-    for (auto* e : fields) QCOMPARE(e->Font()->Style(), TFontStyles(fsItalic));
+    for (auto* e : fields)
+        QCOMPARE(e->Font()->Style(), TFontStyles(fsItalic));
     // Double-clicking the list goes back to the Alphabet page.
     Form1->ListBox1->SetItemIndex(2);
     Form1->ListBox1->DblClick();
@@ -365,7 +371,8 @@ void TestUnit1::noInstalledFonts() {
 
 void TestUnit1::splashProgressCoversTheWholeLoop() {
     QStringList fonts;
-    for (int i = 0; i < 250; ++i) fonts << RealFamilies(2)[i % 2];
+    for (int i = 0; i < 250; ++i)
+        fonts << RealFamilies(2)[i % 2];
     TestEnvironment env(fonts);
     RegisterGlyvexClasses();
     // Watch every position the splash's bar shows while the fields are made and refreshed.
@@ -413,7 +420,8 @@ void TestUnit1::closingStopsRefreshes() {
 
 void TestUnit1::onlyFieldsInViewGetWidgets() {
     QStringList fonts;
-    for (int i = 0; i < 1500; ++i) fonts << RealFamilies(3)[i % 3];
+    for (int i = 0; i < 1500; ++i)
+        fonts << RealFamilies(3)[i % 3];
     MainWindow w(fonts);
     w.ShowAndSettle();
     QCOMPARE(Form1->ScrollBox1->RealizedCount(), 0); // the Text page is not showing

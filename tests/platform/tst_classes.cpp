@@ -14,7 +14,8 @@ public:
 
 protected:
     void Notification(TComponent* c, TOperation op) override {
-        if (log && op == TOperation::opRemove) *log << Name() + QStringLiteral(" sees ") + c->Name() + QStringLiteral(" go");
+        if (log && op == TOperation::opRemove)
+            *log << Name() + QStringLiteral(" sees ") + c->Name() + QStringLiteral(" go");
     }
 };
 

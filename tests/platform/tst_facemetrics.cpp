@@ -250,7 +250,7 @@ private slots:
         const QByteArray good = buildFont({f, face(2048, 1500, -400)}, true);
         QRandomGenerator rng(20240607);
         int readable = 0;
-        for (int round = 0; round < 3000; ++round) {
+        for (int round = 0; round < 1000; ++round) {
             QByteArray b = good;
             for (int e = 0, edits = 1 + int(rng.bounded(4)); e < edits; ++e)
                 b[int(rng.bounded(quint32(b.size())))] = char(rng.bounded(256));

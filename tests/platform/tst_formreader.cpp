@@ -97,7 +97,8 @@ void TestFormReader::nestingGivesParentsAndCreationOrder() {
     TTestForm f(nullptr);
     f.Read(QString::fromUtf8(kForm));
     QStringList order;
-    for (int i = 0; i < f.ComponentCount(); ++i) order << f.Components(i)->Name();
+    for (int i = 0; i < f.ComponentCount(); ++i)
+        order << f.Components(i)->Name();
     QCOMPARE(order, QStringList({QStringLiteral("Panel1"), QStringLiteral("Memo1"), QStringLiteral("Bar"),
                                  QStringLiteral("Pages"), QStringLiteral("Sheet1"), QStringLiteral("Sheet2"),
                                  QStringLiteral("Image1")}));
@@ -125,22 +126,36 @@ void TestFormReader::handlersBindByName() {
 void TestFormReader::badDefinitionsNameLineAndItem_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("unknown class") << "TestForm: TTestForm {\n  X: TNoSuchThing {}\n}" << "Zeile 2: Klasse TNoSuchThing";
-    QTest::newRow("unknown property") << "TestForm: TTestForm {\n\n  Colour = 5\n}" << "Zeile 3: Eigenschaft Colour";
-    QTest::newRow("unknown handler") << "TestForm: TTestForm {\n  OnShow = Nowhere\n}" << "Zeile 2: Methode Nowhere";
-    QTest::newRow("wrong signature") << "TestForm: TTestForm {\n  OnShow = FormClose\n}" << "falsche Signatur";
-    QTest::newRow("wrong value kind") << "TestForm: TTestForm {\n  Width = \"wide\"\n}" << "Zeile 2: Ungültiger Wert für Width";
-    QTest::newRow("bad enum") << "TestForm: TTestForm {\n  Position = poNowhere\n}" << "Ungültiger Wert für Position";
-    QTest::newRow("bad set element") << "TestForm: TTestForm {\n  Font.Style = [fsHeavy]\n}" << "Font.Style";
-    QTest::newRow("unterminated string") << "TestForm: TTestForm {\n  Caption = \"abc\n}" << "Zeile 2: Zeichenkette";
-    QTest::newRow("missing brace") << "TestForm: TTestForm {\n  Width = 3\n" << "'}' erwartet";
-    QTest::newRow("wrong root class") << "TestForm: TOther {\n}" << "Klasse TTestForm erwartet";
-    QTest::newRow("missing reference") << "TestForm: TTestForm {\n  P: TPageControl {\n    ActivePage = Nope\n  }\n}"
-                                       << "Zeile 3: Komponente Nope";
-    QTest::newRow("duplicate name") << "TestForm: TTestForm {\n  A: TPanel {}\n  A: TPanel {}\n}" << "Zeile 3";
-    QTest::newRow("control outside a window") << "TestForm: TTestForm {\n  L: TLabel {\n    M: TLabel {}\n  }\n}"
-                                              << "Fenster als Vorfahr";
-    QTest::newRow("trailing text") << "TestForm: TTestForm {}\nmore" << "nach dem Ende";
+    QTest::newRow("unknown class") << "TestForm: TTestForm {\n  X: TNoSuchThing {}\n}"
+                                   << "Zeile 2: Klasse TNoSuchThing";
+    QTest::newRow("unknown property") << "TestForm: TTestForm {\n\n  Colour = 5\n}"
+                                      << "Zeile 3: Eigenschaft Colour";
+    QTest::newRow("unknown handler") << "TestForm: TTestForm {\n  OnShow = Nowhere\n}"
+                                     << "Zeile 2: Methode Nowhere";
+    QTest::newRow("wrong signature") << "TestForm: TTestForm {\n  OnShow = FormClose\n}"
+                                     << "falsche Signatur";
+    QTest::newRow("wrong value kind") << "TestForm: TTestForm {\n  Width = \"wide\"\n}"
+                                      << "Zeile 2: Ungültiger Wert für Width";
+    QTest::newRow("bad enum") << "TestForm: TTestForm {\n  Position = poNowhere\n}"
+                              << "Ungültiger Wert für Position";
+    QTest::newRow("bad set element") << "TestForm: TTestForm {\n  Font.Style = [fsHeavy]\n}"
+                                     << "Font.Style";
+    QTest::newRow("unterminated string") << "TestForm: TTestForm {\n  Caption = \"abc\n}"
+                                         << "Zeile 2: Zeichenkette";
+    QTest::newRow("missing brace") << "TestForm: TTestForm {\n  Width = 3\n"
+                                   << "'}' erwartet";
+    QTest::newRow("wrong root class") << "TestForm: TOther {\n}"
+                                      << "Klasse TTestForm erwartet";
+    QTest::newRow("missing reference")
+        << "TestForm: TTestForm {\n  P: TPageControl {\n    ActivePage = Nope\n  }\n}"
+        << "Zeile 3: Komponente Nope";
+    QTest::newRow("duplicate name") << "TestForm: TTestForm {\n  A: TPanel {}\n  A: TPanel {}\n}"
+                                    << "Zeile 3";
+    QTest::newRow("control outside a window")
+        << "TestForm: TTestForm {\n  L: TLabel {\n    M: TLabel {}\n  }\n}"
+        << "Fenster als Vorfahr";
+    QTest::newRow("trailing text") << "TestForm: TTestForm {}\nmore"
+                                   << "nach dem Ende";
 }
 
 void TestFormReader::badDefinitionsNameLineAndItem() {
