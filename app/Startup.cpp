@@ -2,8 +2,8 @@
 
 #include "FormReader.h"
 #include "RXSplit.h"
-#include "unit1.h"
 #include "Unit2.h"
+#include "unit1.h"
 
 #include <QStandardPaths>
 

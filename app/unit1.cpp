@@ -64,7 +64,8 @@ void TForm1::FormCreate(TObject*) {
     TrackBar1->SetPosition(Memo1->Font()->Size());
     CreateEditfields();
     Label2->SetCaption(QString::number(TrackBar1->Position()));
-    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) + QStringLiteral(" Fonts"));
+    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) +
+                                            QStringLiteral(" Fonts"));
     Label2->SetCaption(QString::number(TrackBar1->Position()));
 }
 
@@ -74,7 +75,9 @@ void TForm1::FormClose(TObject*, TCloseAction&) {
     Form2 = nullptr;
 }
 
-void TForm1::FormResize(TObject*) { RefreshEditfields(); }
+void TForm1::FormResize(TObject*) {
+    RefreshEditfields();
+}
 
 // ---------------------------------------------------------------------------
 // Font list and preview
@@ -88,7 +91,9 @@ void TForm1::ListBox1Click(TObject*) {
     StatusBar1->Panels()->Items(1)->SetText(face);
 }
 
-void TForm1::ListBox1DblClick(TObject*) { PageControl1->SetActivePage(TabSheet1); }
+void TForm1::ListBox1DblClick(TObject*) {
+    PageControl1->SetActivePage(TabSheet1);
+}
 
 void TForm1::TrackBar1Change(TObject*) {
     Memo1->Font()->SetSize(TrackBar1->Position());
@@ -200,7 +205,9 @@ void TForm1::RefreshEditfields() {
     ScrollBox1->Show();
 }
 
-void TForm1::Button1Click(TObject*) { RefreshEditfields(); }
+void TForm1::Button1Click(TObject*) {
+    RefreshEditfields();
+}
 
 void TForm1::PageControl1Change(TObject*) {
     if (PageControl1->ActivePage() == TabSheet2) RefreshEditfields();

@@ -1,13 +1,15 @@
 #include "Classes.h"
 
 #include <QCollator>
+#include <QLocale>
 
 #include <algorithm>
 
 Exception::Exception(QString message) : FMessage(std::move(message)), FUtf8(FMessage.toStdString()) {}
 
 void TPersistent::Assign(TPersistent* Source) {
-    const QString from = Source ? QString::fromLatin1(Source->metaObject()->className()) : QStringLiteral("nil");
+    const QString from =
+        Source ? QString::fromLatin1(Source->metaObject()->className()) : QStringLiteral("nil");
     throw EConvertError(QStringLiteral("%1 kann nicht zu %2 zugewiesen werden")
                             .arg(from, QString::fromLatin1(metaObject()->className())));
 }
@@ -38,7 +40,8 @@ TComponent::~TComponent() {
 void TComponent::Destroying() {
     if (FState & csDestroying) return;
     FState |= csDestroying;
-    for (auto* c : FComponents) c->Destroying();
+    for (auto* c : FComponents)
+        c->Destroying();
 }
 
 TComponent* TComponent::Components(int index) const {
@@ -63,7 +66,8 @@ void TComponent::SetName(const QString& value) {
     if (value == FName) return;
     if (!value.isEmpty()) {
         bool ok = value.front().isLetter() || value.front() == u'_';
-        for (QChar ch : value) ok = ok && (ch.isLetterOrNumber() || ch == u'_') && ch.unicode() < 128;
+        for (QChar ch : value)
+            ok = ok && (ch.isLetterOrNumber() || ch == u'_') && ch.unicode() < 128;
         if (!ok) throw EComponentError(QStringLiteral("'%1' ist kein gültiger Komponentenname").arg(value));
         if (FOwner) {
             TComponent* other = FOwner->FindComponent(value);
@@ -83,14 +87,17 @@ void TComponent::SetName(const QString& value) {
 void TComponent::SetDesigning(bool value, bool includeOwned) {
     FState = value ? (FState | csDesigning) : (FState & ~csDesigning);
     if (includeOwned)
-        for (auto* c : FComponents) c->SetDesigning(value, true);
+        for (auto* c : FComponents)
+            c->SetDesigning(value, true);
 }
 
 void TComponent::SetLoadingState(bool loading) {
     FState = loading ? (FState | csLoading | csReading) : (FState & ~(csLoading | csReading));
 }
 
-void TComponent::Loaded() { FState &= ~(csLoading | csReading); }
+void TComponent::Loaded() {
+    FState &= ~(csLoading | csReading);
+}
 
 void TComponent::FreeNotification(TComponent* other) {
     if (!other || other == this) return;
@@ -124,7 +131,8 @@ void TComponent::RemoveComponent(TComponent* c) {
     FComponents.erase(it);
     if (!c->FName.isEmpty()) FNameIndex.remove(c->FName.toCaseFolded());
     c->FOwner = nullptr;
-    for (auto* other : FComponents) other->Notification(c, TOperation::opRemove);
+    for (auto* other : FComponents)
+        other->Notification(c, TOperation::opRemove);
     Notification(c, TOperation::opRemove);
 }
 
@@ -169,7 +177,8 @@ int TStrings::AddObject(const QString& s, QObject* o) {
 
 void TStrings::AddStrings(const QStringList& lines) {
     BeginUpdate();
-    for (const auto& l : lines) Add(l);
+    for (const auto& l : lines)
+        Add(l);
     EndUpdate();
 }
 
@@ -199,7 +208,8 @@ int TStrings::IndexOf(const QString& s) const {
 
 QString TStrings::Text() const {
     QString r;
-    for (const auto& it : FItems) r += it.text + u'\n';
+    for (const auto& it : FItems)
+        r += it.text + u'\n';
     return r;
 }
 
@@ -214,7 +224,8 @@ void TStrings::SetText(const QString& text) {
 QStringList TStrings::ToStringList() const {
     QStringList r;
     r.reserve(Count());
-    for (const auto& it : FItems) r << it.text;
+    for (const auto& it : FItems)
+        r << it.text;
     return r;
 }
 
@@ -245,7 +256,8 @@ void TStrings::Assign(TPersistent* Source) {
         if (src == this) return;
         BeginUpdate();
         Clear();
-        for (const auto& it : src->FItems) AddObject(it.text, it.object.data());
+        for (const auto& it : src->FItems)
+            AddObject(it.text, it.object.data());
         EndUpdate();
         return;
     }
@@ -254,7 +266,14 @@ void TStrings::Assign(TPersistent* Source) {
 
 // ---------------------------------------------------------------------------
 
+// The C locale's collation compares code points and ignores the case setting,
+// so there case-insensitivity comes from folding instead.
+static bool LocaleCollates() {
+    return QLocale().language() != QLocale::C;
+}
+
 int AnsiCompareText(const QString& a, const QString& b) {
+    if (!LocaleCollates()) return QString::compare(a, b, Qt::CaseInsensitive);
     static thread_local QCollator collator = [] {
         QCollator c;
         c.setCaseSensitivity(Qt::CaseInsensitive);
@@ -272,8 +291,9 @@ void TStringList::SetSorted(bool value) {
 int TStringList::Add(const QString& s) {
     if (!FSorted) return TStrings::Add(s);
     // Insert after any equal entries, so equal names keep their arrival order.
-    auto it = std::upper_bound(FItems.begin(), FItems.end(), s,
-                               [](const QString& v, const Item& e) { return AnsiCompareText(v, e.text) < 0; });
+    auto it = std::upper_bound(FItems.begin(), FItems.end(), s, [](const QString& v, const Item& e) {
+        return AnsiCompareText(v, e.text) < 0;
+    });
     int index = int(it - FItems.begin());
     FItems.insert(it, Item{s, nullptr});
     Changed();
@@ -286,21 +306,31 @@ void TStringList::Insert(int index, const QString& s) {
 }
 
 void TStringList::AddSortedBatch(const QStringList& lines) {
-    for (const auto& l : lines) FItems.push_back(Item{l, nullptr});
+    for (const auto& l : lines)
+        FItems.push_back(Item{l, nullptr});
     if (FSorted) Sort();
     Changed();
 }
 
 void TStringList::Sort() {
+    if (!LocaleCollates()) {
+        std::stable_sort(FItems.begin(), FItems.end(), [](const Item& x, const Item& y) {
+            return QString::compare(x.text, y.text, Qt::CaseInsensitive) < 0;
+        });
+        Changed();
+        return;
+    }
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     // Sort keys make each comparison a byte compare instead of a full collation.
     std::vector<std::pair<QCollatorSortKey, Item>> keyed;
     keyed.reserve(FItems.size());
-    for (auto& it : FItems) keyed.emplace_back(collator.sortKey(it.text), std::move(it));
+    for (auto& it : FItems)
+        keyed.emplace_back(collator.sortKey(it.text), std::move(it));
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const auto& x, const auto& y) { return x.first.compare(y.first) < 0; });
-    for (size_t i = 0; i < keyed.size(); ++i) FItems[i] = std::move(keyed[i].second);
+    for (size_t i = 0; i < keyed.size(); ++i)
+        FItems[i] = std::move(keyed[i].second);
     Changed();
 }
 

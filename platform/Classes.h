@@ -11,8 +11,8 @@
 #include <QVariant>
 
 #include <exception>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -55,8 +55,7 @@ template <class... Args> class TEvent {
 public:
     TEvent() = default;
     template <class R, class M>
-        requires std::is_member_function_pointer_v<M>
-    TEvent(R* receiver, M method)
+    requires std::is_member_function_pointer_v<M> TEvent(R* receiver, M method)
         : FReceiver(receiver), FCode([receiver, method](Args... a) { (receiver->*method)(a...); }) {}
     TEvent(QObject* receiver, std::function<void(Args...)> code)
         : FReceiver(receiver), FCode(std::move(code)), FFree(receiver == nullptr) {}

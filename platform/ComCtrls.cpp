@@ -1,10 +1,11 @@
 #include "ComCtrls.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QPainter>
-#include <QProgressBar>
 #include <QSlider>
+#include <QStyleOptionProgressBar>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
 #include <QTabWidget>
@@ -20,7 +21,9 @@ TTrackBar::TTrackBar(TComponent* AOwner) : TWinControl(AOwner) {
     FTabStop = true;
 }
 
-QSlider* TTrackBar::Slider() const { return qobject_cast<QSlider*>(Widget()); }
+QSlider* TTrackBar::Slider() const {
+    return qobject_cast<QSlider*>(Widget());
+}
 
 void TTrackBar::SetMin(int v) {
     FMin = v;
@@ -105,11 +108,17 @@ public:
 };
 } // namespace
 
-TTabSheet::TTabSheet(TComponent* AOwner) : TWinControl(AOwner) { FColor = clBtnFace; }
+TTabSheet::TTabSheet(TComponent* AOwner) : TWinControl(AOwner) {
+    FColor = clBtnFace;
+}
 
-TPageControl* TTabSheet::PageControl() const { return dynamic_cast<TPageControl*>(Parent()); }
+TPageControl* TTabSheet::PageControl() const {
+    return dynamic_cast<TPageControl*>(Parent());
+}
 
-int TTabSheet::PageIndex() const { return PageControl() ? PageControl()->IndexOfPage(this) : -1; }
+int TTabSheet::PageIndex() const {
+    return PageControl() ? PageControl()->IndexOfPage(this) : -1;
+}
 
 void TTabSheet::CaptionChanged() {
     if (auto* pc = PageControl())
@@ -129,7 +138,9 @@ TPageControl::TPageControl(TComponent* AOwner) : TWinControl(AOwner) {
     FTabStop = true;
 }
 
-QTabWidget* TPageControl::Tabs() const { return qobject_cast<QTabWidget*>(Widget()); }
+QTabWidget* TPageControl::Tabs() const {
+    return qobject_cast<QTabWidget*>(Widget());
+}
 
 int TPageControl::IndexOfPage(const TTabSheet* page) const {
     auto it = std::find(FPages.begin(), FPages.end(), page);
@@ -187,7 +198,8 @@ QRect TPageControl::DisplayRect() const {
 
 void TPageControl::AlignControls() {
     const QRect r = DisplayRect();
-    for (auto* p : FPages) p->SetBoundsFromLayout(r);
+    for (auto* p : FPages)
+        p->SetBoundsFromLayout(r);
     TWinControl::AlignControls();
 }
 
@@ -279,11 +291,11 @@ TProgressBar::TProgressBar(TComponent* AOwner) : TWinControl(AOwner) {
 
 void TProgressBar::SetMin(int v) {
     FMin = v;
-    Apply();
+    SetPosition(FPosition);
 }
 void TProgressBar::SetMax(int v) {
     FMax = v;
-    Apply();
+    SetPosition(FPosition);
 }
 void TProgressBar::SetPosition(int v) {
     FPosition = std::clamp(v, FMin, std::max(FMin, FMax));
@@ -291,16 +303,25 @@ void TProgressBar::SetPosition(int v) {
 }
 
 void TProgressBar::Apply() {
-    if (auto* b = qobject_cast<QProgressBar*>(Widget())) {
-        b->setRange(FMin, FMax);
-        b->setValue(FPosition);
+    if (!FWidget) return;
+    // Long loops run without the message loop; a bar that paints now and then
+    // shows them moving, at a cost that short loops never pay.
+    if (FWidget->isVisible() && (!FLastPaint.isValid() || FLastPaint.elapsed() >= 40)) {
+        FWidget->repaint();
+        FLastPaint.start();
+    } else {
+        FWidget->update();
     }
 }
 
-QWidget* TProgressBar::CreateWidget(QWidget* parentWidget) {
-    auto* b = new QProgressBar(parentWidget);
-    b->setTextVisible(false);
-    b->setRange(FMin, FMax);
-    b->setValue(FPosition);
-    return b;
+void TProgressBar::Paint(QPainter& p) {
+    QStyleOptionProgressBar opt;
+    opt.initFrom(FWidget);
+    opt.rect = QRect(0, 0, FWidth, FHeight);
+    opt.minimum = FMin;
+    opt.maximum = std::max(FMin, FMax);
+    opt.progress = FPosition;
+    opt.textVisible = false;
+    opt.state |= QStyle::State_Horizontal;
+    FWidget->style()->drawControl(QStyle::CE_ProgressBar, &opt, &p, FWidget);
 }

@@ -3,9 +3,10 @@
 
 #include "Controls.h"
 
+#include <QElapsedTimer>
+
 class QSlider;
 class QTabWidget;
-class QProgressBar;
 
 class TTrackBar : public TWinControl {
     Q_OBJECT
@@ -171,7 +172,11 @@ public:
     void SetPosition(int v);
 
 protected:
-    QWidget* CreateWidget(QWidget* parentWidget) override;
-    void Apply();
+    // Painted here rather than by QProgressBar, which repaints synchronously on
+    // every visible step and would make a refresh of thousands of fields slow.
+    void Paint(QPainter& p) override;
+    // Shows the current position.
+    virtual void Apply();
     int FMin = 0, FMax = 100, FPosition = 0;
+    QElapsedTimer FLastPaint;
 };

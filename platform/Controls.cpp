@@ -15,26 +15,45 @@ Word QtKeyToVirtualKey(int key) {
     if (key >= Qt::Key_0 && key <= Qt::Key_9) return Word(key);
     if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return Word(VK_F1 + (key - Qt::Key_F1));
     switch (key) {
-    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Escape:
+        return VK_ESCAPE;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Tab: return 9;
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Space: return 32;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return 46;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    default: return 0;
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Tab:
+        return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Space:
+        return 32;
+    case Qt::Key_PageUp:
+        return 33;
+    case Qt::Key_PageDown:
+        return 34;
+    case Qt::Key_End:
+        return 35;
+    case Qt::Key_Home:
+        return 36;
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return 38;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return 40;
+    case Qt::Key_Insert:
+        return 45;
+    case Qt::Key_Delete:
+        return 46;
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    default:
+        return 0;
     }
 }
 
@@ -106,7 +125,9 @@ void TControl::Resize() {
     Guard([&] { FOnResize(this); });
 }
 
-QPoint TControl::ClientOrigin() const { return {FLeft, FTop}; }
+QPoint TControl::ClientOrigin() const {
+    return {FLeft, FTop};
+}
 
 // Client coordinates are those of the widget the children sit in: below a
 // form's menu bar, inside a scroll box's frame.
@@ -127,7 +148,9 @@ QPoint TControl::ScreenToClient(QPoint p) const {
     return p - ClientToScreen(QPoint(0, 0));
 }
 
-bool TControl::MouseCapture() const { return FWidget && QWidget::mouseGrabber() == FWidget.data(); }
+bool TControl::MouseCapture() const {
+    return FWidget && QWidget::mouseGrabber() == FWidget.data();
+}
 
 void TControl::SetMouseCapture(bool value) {
     if (value == MouseCapture() || !FWidget) return;
@@ -144,7 +167,7 @@ void TControl::SetCaptureCursor(TCursor value) {
 }
 
 void TControl::RequestAlign() {
-    if (FParent) FParent->Realign();
+    if (FParent) FParent->Realign(this);
 }
 
 void TControl::SetAlign(TAlign value) {
@@ -213,7 +236,9 @@ void TControl::SetParentColor(bool value) {
     }
 }
 
-void TControl::ParentColorChanged() { Invalidate(); }
+void TControl::ParentColorChanged() {
+    Invalidate();
+}
 
 void TControl::SetParentFont(bool value) {
     FParentFont = value;
@@ -239,7 +264,8 @@ void TControl::SetCaption(const QString& value) {
 
 void TControl::SetParent(TWinControl* value) {
     if (value == FParent) return;
-    if (value == this) throw EInvalidOperation(QStringLiteral("Ein Steuerelement kann nicht sein eigener Vorfahr sein"));
+    if (value == this)
+        throw EInvalidOperation(QStringLiteral("Ein Steuerelement kann nicht sein eigener Vorfahr sein"));
     if (FParent) FParent->RemoveControl(this);
     if (FWidget && !value) DestroyHandle();
     if (value) value->InsertControl(this);
@@ -247,7 +273,8 @@ void TControl::SetParent(TWinControl* value) {
 
 void TControl::SetParentComponent(TComponent* parent) {
     auto* w = dynamic_cast<TWinControl*>(parent);
-    if (!w) throw EInvalidOperation(QStringLiteral("Element '%1' braucht ein Fenster als Vorfahr").arg(Name()));
+    if (!w)
+        throw EInvalidOperation(QStringLiteral("Element '%1' braucht ein Fenster als Vorfahr").arg(Name()));
     SetParent(w);
 }
 
@@ -300,11 +327,21 @@ void TControl::Invalidate() {
     if (FWidget) FWidget->update();
 }
 
-void TControl::Click() { FOnClick(this); }
-void TControl::DblClick() { FOnDblClick(this); }
-void TControl::MouseDown(TMouseButton b, TShiftState s, int x, int y) { FOnMouseDown(this, b, s, x, y); }
-void TControl::MouseMove(TShiftState s, int x, int y) { FOnMouseMove(this, s, x, y); }
-void TControl::MouseUp(TMouseButton b, TShiftState s, int x, int y) { FOnMouseUp(this, b, s, x, y); }
+void TControl::Click() {
+    FOnClick(this);
+}
+void TControl::DblClick() {
+    FOnDblClick(this);
+}
+void TControl::MouseDown(TMouseButton b, TShiftState s, int x, int y) {
+    FOnMouseDown(this, b, s, x, y);
+}
+void TControl::MouseMove(TShiftState s, int x, int y) {
+    FOnMouseMove(this, s, x, y);
+}
+void TControl::MouseUp(TMouseButton b, TShiftState s, int x, int y) {
+    FOnMouseUp(this, b, s, x, y);
+}
 
 void TControl::Loaded() {
     TComponent::Loaded();
@@ -336,7 +373,8 @@ bool TControl::WidgetEvent(QEvent* event) {
     case QEvent::MouseButtonRelease: {
         auto* e = static_cast<QMouseEvent*>(event);
         const QPoint p = e->position().toPoint();
-        const bool click = FPressed && e->button() == Qt::LeftButton && QRect(0, 0, FWidth, FHeight).contains(p);
+        const bool click =
+            FPressed && e->button() == Qt::LeftButton && QRect(0, 0, FWidth, FHeight).contains(p);
         if (e->button() == Qt::LeftButton) FPressed = false;
         if (click) ClickFromWidget();
         MouseUp(ButtonOf(e->button()), ShiftStateOf(e->modifiers(), e->buttons()), p.x(), p.y());
@@ -347,11 +385,14 @@ bool TControl::WidgetEvent(QEvent* event) {
         if (e->button() == Qt::LeftButton) DblClick();
         return false;
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 
-void TControl::ClickFromWidget() { Click(); }
+void TControl::ClickFromWidget() {
+    Click();
+}
 
 TPaintWidget::TPaintWidget(TControl*, QWidget* parent, std::function<void(QPainter&)> paint)
     : QWidget(parent), FPaint(std::move(paint)) {}
@@ -368,7 +409,8 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
 TWinControl::~TWinControl() {
     // Children outlive us only if another owner holds them; they lose their parent.
     auto children = FControls;
-    for (auto* c : children) c->SetParent(nullptr);
+    for (auto* c : children)
+        c->SetParent(nullptr);
 }
 
 bool TWinControl::ContainsControl(const TControl* c) const {
@@ -383,7 +425,7 @@ void TWinControl::InsertControl(TControl* c) {
     if (c->FParentFont) c->ParentFontChanged();
     if (c->FParentColor) c->FColor = Color();
     if (HandleAllocated()) CreateChildHandles();
-    if (c->Align() != alNone) Realign();
+    if (c->Align() != alNone) Realign(c);
 }
 
 void TWinControl::RemoveControl(TControl* c) {
@@ -400,15 +442,21 @@ void TWinControl::SetTabStop(bool value) {
         FWidget->setFocusPolicy(value ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
-bool TWinControl::Focused() const { return FWidget && FWidget->hasFocus(); }
+bool TWinControl::Focused() const {
+    return FWidget && FWidget->hasFocus();
+}
 
 void TWinControl::SetFocus() {
     HandleNeeded();
     if (FWidget) FWidget->setFocus(Qt::OtherFocusReason);
 }
 
-void TWinControl::KeyDown(Word& key, TShiftState shift) { FOnKeyDown(this, key, shift); }
-void TWinControl::KeyUp(Word& key, TShiftState shift) { FOnKeyUp(this, key, shift); }
+void TWinControl::KeyDown(Word& key, TShiftState shift) {
+    FOnKeyDown(this, key, shift);
+}
+void TWinControl::KeyUp(Word& key, TShiftState shift) {
+    FOnKeyUp(this, key, shift);
+}
 
 void TWinControl::HandleNeeded() {
     if (FWidget) return;
@@ -422,17 +470,20 @@ void TWinControl::InitWidget(QWidget* w) {
 }
 
 void TWinControl::CreateChildHandles() {
-    for (auto* c : FControls) c->CreateWidgetIn(ClientWidget());
+    for (auto* c : FControls)
+        c->CreateWidgetIn(ClientWidget());
 }
 
 void TWinControl::DestroyHandle() {
-    for (auto* c : FControls) c->DestroyHandle();
+    for (auto* c : FControls)
+        c->DestroyHandle();
     TControl::DestroyHandle();
 }
 
 void TWinControl::FontChanged() {
     TControl::FontChanged();
-    for (auto* c : FControls) c->ParentFontChanged();
+    for (auto* c : FControls)
+        c->ParentFontChanged();
 }
 
 void TWinControl::BoundsChanged(bool sizeChanged) {
@@ -444,14 +495,16 @@ void TWinControl::EnableAlign() {
     if (FAlignLevel > 0 && --FAlignLevel == 0 && FAlignPending) Realign();
 }
 
-void TWinControl::Realign() {
+void TWinControl::Realign(TControl* trigger) {
     if (FAlignLevel > 0 || IsLoading() || FAligning) {
         FAlignPending = true;
         return;
     }
     FAlignPending = false;
     FAligning = true;
+    FAlignTrigger = trigger;
     Guard([&] { AlignControls(); });
+    FAlignTrigger = nullptr;
     FAligning = false;
 }
 
@@ -464,14 +517,21 @@ void TWinControl::AlignControls() {
             if (c->Align() == kind && c->Visible()) list.push_back(c);
         auto key = [kind](const TControl* c) {
             switch (kind) {
-            case alTop: return c->Top();
-            case alBottom: return -(c->Top() + c->Height());
-            case alLeft: return c->Left();
-            case alRight: return -(c->Left() + c->Width());
-            default: return 0;
+            case alTop:
+                return c->Top();
+            case alBottom:
+                return -(c->Top() + c->Height());
+            case alLeft:
+                return c->Left();
+            case alRight:
+                return -(c->Left() + c->Width());
+            default:
+                return 0;
             }
         };
-        std::stable_sort(list.begin(), list.end(), [&](auto* a, auto* b) { return key(a) < key(b); });
+        std::stable_sort(list.begin(), list.end(), [&](auto* a, auto* b) {
+            return key(a) < key(b) || (key(a) == key(b) && a == FAlignTrigger && b != FAlignTrigger);
+        });
         for (auto* c : list) {
             const int w = std::max(0, right - left), h = std::max(0, bottom - top);
             QRect nr;
@@ -492,7 +552,9 @@ void TWinControl::AlignControls() {
                 nr = QRect(right - c->Width(), top, c->Width(), h);
                 right -= c->Width();
                 break;
-            default: nr = QRect(left, top, w, h); break;
+            default:
+                nr = QRect(left, top, w, h);
+                break;
             }
             c->SetBoundsFromLayout(nr);
         }
@@ -518,9 +580,14 @@ bool TWinControl::WidgetEvent(QEvent* event) {
         if (key) KeyUp(key, ShiftStateOf(e->modifiers()));
         return false;
     }
-    case QEvent::FocusIn: FOnEnter(this); return false;
-    case QEvent::FocusOut: FOnExit(this); return false;
-    default: return TControl::WidgetEvent(event);
+    case QEvent::FocusIn:
+        FOnEnter(this);
+        return false;
+    case QEvent::FocusOut:
+        FOnExit(this);
+        return false;
+    default:
+        return TControl::WidgetEvent(event);
     }
 }
 
@@ -533,7 +600,7 @@ TCustomForm* GetParentForm(const TControl* control) {
 TCustomForm* ValidParentForm(const TControl* control) {
     TCustomForm* f = GetParentForm(control);
     if (!f)
-        throw EInvalidOperation(
-            QStringLiteral("Element '%1' hat kein übergeordnetes Fenster").arg(control ? control->Name() : QString()));
+        throw EInvalidOperation(QStringLiteral("Element '%1' hat kein übergeordnetes Fenster")
+                                    .arg(control ? control->Name() : QString()));
     return f;
 }

@@ -248,7 +248,9 @@ public:
 
     void DisableAlign() { ++FAlignLevel; }
     void EnableAlign();
-    void Realign();
+    // Lays the children out again; `trigger`, the control whose change asked for
+    // it, goes first among controls at the same position.
+    void Realign(TControl* trigger = nullptr);
     // Lays the aligned children out in the client rectangle.
     virtual void AlignControls();
     // The part of the client rectangle that aligned children share.
@@ -273,6 +275,7 @@ protected:
     int FAlignLevel = 0;
     bool FAligning = false;
     bool FAlignPending = false;
+    TControl* FAlignTrigger = nullptr;
 
 private:
     TKeyEvent FOnKeyDown, FOnKeyUp;

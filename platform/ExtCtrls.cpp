@@ -67,10 +67,12 @@ void TCustomPanel::Paint(QPainter& p) {
     p.fillRect(r, ColorToQColor(FColor));
     if (FBorderStyle == bsSingle) Frame3D(p, r, pal.color(QPalette::Shadow), pal.color(QPalette::Shadow), 1);
     if (FBevelOuter != bvNone)
-        Frame3D(p, r, FBevelOuter == bvLowered ? dark : light, FBevelOuter == bvLowered ? light : dark, FBevelWidth);
+        Frame3D(p, r, FBevelOuter == bvLowered ? dark : light, FBevelOuter == bvLowered ? light : dark,
+                FBevelWidth);
     r.adjust(FBorderWidth, FBorderWidth, -FBorderWidth, -FBorderWidth);
     if (FBevelInner != bvNone)
-        Frame3D(p, r, FBevelInner == bvLowered ? dark : light, FBevelInner == bvLowered ? light : dark, FBevelWidth);
+        Frame3D(p, r, FBevelInner == bvLowered ? dark : light, FBevelInner == bvLowered ? light : dark,
+                FBevelWidth);
     if (!FCaption.isEmpty()) {
         p.setFont(FFont->ToQFont());
         p.setPen(ColorToQColor(FFont->Color()));
@@ -110,7 +112,9 @@ void TBevel::Paint(QPainter& p) {
     if (FStyle == bsRaised) std::swap(c1, c2);
     QRect r(0, 0, FWidth, FHeight);
     switch (FShape) {
-    case bsBox: Frame3D(p, r, c1, c2, 1); break;
+    case bsBox:
+        Frame3D(p, r, c1, c2, 1);
+        break;
     case bsFrame: {
         QRect outer = r.adjusted(0, 0, -1, -1), inner = r.adjusted(1, 1, 0, 0);
         Frame3D(p, outer, c1, c1, 1);
@@ -141,7 +145,8 @@ void TBevel::Paint(QPainter& p) {
         p.setPen(c2);
         p.drawLine(FWidth - 1, 0, FWidth - 1, FHeight);
         break;
-    case bsSpacer: break;
+    case bsSpacer:
+        break;
     }
 }
 

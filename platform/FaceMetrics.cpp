@@ -26,7 +26,8 @@ namespace {
 constexpr int kMaxPixelSize = 100000;
 
 constexpr quint32 makeTag(char a, char b, char c, char d) {
-    return (quint32(quint8(a)) << 24) | (quint32(quint8(b)) << 16) | (quint32(quint8(c)) << 8) | quint32(quint8(d));
+    return (quint32(quint8(a)) << 24) | (quint32(quint8(b)) << 16) | (quint32(quint8(c)) << 8) |
+           quint32(quint8(d));
 }
 
 constexpr quint32 kTagTtcf = makeTag('t', 't', 'c', 'f');
@@ -40,11 +41,19 @@ constexpr quint32 kTagEblc = makeTag('E', 'B', 'L', 'C');
 constexpr quint32 kTagCblc = makeTag('C', 'B', 'L', 'C');
 constexpr quint32 kTagBdat = makeTag('b', 'd', 'a', 't');
 
-quint16 be16(const unsigned char* p) { return qFromBigEndian<quint16>(p); }
-qint16 bes16(const unsigned char* p) { return qFromBigEndian<qint16>(p); }
-quint32 be32(const unsigned char* p) { return qFromBigEndian<quint32>(p); }
+quint16 be16(const unsigned char* p) {
+    return qFromBigEndian<quint16>(p);
+}
+qint16 bes16(const unsigned char* p) {
+    return qFromBigEndian<qint16>(p);
+}
+quint32 be32(const unsigned char* p) {
+    return qFromBigEndian<quint32>(p);
+}
 
-qint64 mtimeNsOf(const struct stat& st) { return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec; }
+qint64 mtimeNsOf(const struct stat& st) {
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
 
 // Read-only view of a font file with bounds-checked positional reads. Only the few
 // bytes needed are read: some CJK collections are tens of megabytes.
@@ -54,7 +63,7 @@ public:
         // O_NONBLOCK keeps a FIFO or device node placed in a font directory from hanging us.
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (m_fd < 0) return;
-        struct stat st{};
+        struct stat st {};
         if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(m_fd);
             m_fd = -1;
@@ -168,16 +177,23 @@ std::optional<TFaceVMetrics> parseFace(const TFontFile& file, quint32 faceIndex)
         const quint32 tag = be32(rec);
         const TTableRef ref{be32(rec + 8), be32(rec + 12), true};
         switch (tag) {
-        case kTagHead: head = ref; break;
-        case kTagHhea: hhea = ref; break;
-        case kTagOs2: os2 = ref; break;
+        case kTagHead:
+            head = ref;
+            break;
+        case kTagHhea:
+            hhea = ref;
+            break;
+        case kTagOs2:
+            os2 = ref;
+            break;
         case kTagEblc:
         case kTagCblc:
         case kTagBdat:
             // Qt sizes faces with bitmap strikes from FreeType's strike metrics, which
             // cannot be derived from these tables; let the caller ask Qt instead.
             return std::nullopt;
-        default: break;
+        default:
+            break;
         }
     }
     // A table that does not lie inside the file means a damaged font: trust none of it.
@@ -281,7 +297,8 @@ std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
     const qint64 available = data.size() - kCacheHeaderSize;
     if (version != kCacheVersion || payloadSize != quint64(available)) return std::nullopt;
     const char* payload = data.constData() + kCacheHeaderSize;
-    if (fnv1a64(payload, available) != hash || qint64(count) > available / kCacheMinEntry) return std::nullopt;
+    if (fnv1a64(payload, available) != hash || qint64(count) > available / kCacheMinEntry)
+        return std::nullopt;
 
     QHash<TSlotKey, TCacheEntry> entries;
     entries.reserve(qsizetype(count));
@@ -292,8 +309,8 @@ std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
         qint64 size = 0, mtime = 0;
         quint8 flag = 0;
         qint32 upem = 0, asc = 0, desc = 0;
-        if (!r.getBytes(path, kCacheMaxPath) || !r.get(face) || !r.get(size) || !r.get(mtime) || !r.get(flag) ||
-            !r.get(upem) || !r.get(asc) || !r.get(desc))
+        if (!r.getBytes(path, kCacheMaxPath) || !r.get(face) || !r.get(size) || !r.get(mtime) ||
+            !r.get(flag) || !r.get(upem) || !r.get(asc) || !r.get(desc))
             return std::nullopt;
         if (path.isEmpty() || face > 0xFFFF || size < 0 || flag > 1) return std::nullopt;
         TCacheEntry e{size, mtime, std::nullopt};
@@ -316,14 +333,17 @@ double fcNumber(FcPattern* pattern, const char* object, double prefer, double fa
     FcValue v;
     if (FcPatternGet(pattern, object, 0, &v) != FcResultMatch) return fallback;
     switch (v.type) {
-    case FcTypeInteger: return v.u.i;
-    case FcTypeDouble: return v.u.d;
+    case FcTypeInteger:
+        return v.u.i;
+    case FcTypeDouble:
+        return v.u.d;
     case FcTypeRange: {
         double lo = 0, hi = 0;
         if (FcRangeGetDouble(v.u.r, &lo, &hi) && lo <= hi) return std::clamp(prefer, lo, hi);
         return fallback;
     }
-    default: return fallback;
+    default:
+        return fallback;
     }
 }
 
@@ -397,7 +417,7 @@ struct TFaceMetrics::Impl {
     std::vector<Face> faces;
     std::vector<Slot> fileFaces;
     QHash<TSlotKey, int> slotIds;
-    QHash<QString, std::vector<int>> familyFaces; // case-folded name -> faces
+    QHash<QString, std::vector<int>> familyFaces;  // case-folded name -> faces
     QHash<QString, std::array<int, 4>> choiceMemo; // requested name -> face per style, -1 none
     QHash<TSlotKey, TCacheEntry> cache;
     int unsavedParses = 0;
@@ -409,10 +429,15 @@ struct TFaceMetrics::Impl {
         if (built) return;
         built = true;
         switch (source) {
-        case Source::FontConfig: listFontconfig(); break;
-        case Source::Files: queryFiles(); break;
+        case Source::FontConfig:
+            listFontconfig();
+            break;
+        case Source::Files:
+            queryFiles();
+            break;
         case Source::Faces:
-            for (const TFaceInfo& f : explicitFaces) addFace(f);
+            for (const TFaceInfo& f : explicitFaces)
+                addFace(f);
             explicitFaces = {};
             break;
         }
@@ -429,8 +454,9 @@ struct TFaceMetrics::Impl {
 
     void listFontconfig() {
         const TFcPtr<FcPattern> pattern(FcPatternCreate());
-        const TFcPtr<FcObjectSet> objects(FcObjectSetBuild(FC_FAMILY, FC_FOUNDRY, FC_WEIGHT, FC_SLANT, FC_WIDTH,
-                                                           FC_FILE, FC_INDEX, static_cast<char*>(nullptr)));
+        const TFcPtr<FcObjectSet> objects(FcObjectSetBuild(FC_FAMILY, FC_FOUNDRY, FC_WEIGHT, FC_SLANT,
+                                                           FC_WIDTH, FC_FILE, FC_INDEX,
+                                                           static_cast<char*>(nullptr)));
         if (!pattern || !objects) return;
         const TFcPtr<FcFontSet> set(FcFontList(nullptr, pattern.get(), objects.get()));
         addFontSet(set.get());
@@ -443,7 +469,8 @@ struct TFaceMetrics::Impl {
             int count = 0;
             const QByteArray path = QFile::encodeName(f);
             // An id of all ones asks for every face (and named instance) in the file.
-            FcFreeTypeQueryAll(reinterpret_cast<const FcChar8*>(path.constData()), ~0u, nullptr, &count, set.get());
+            FcFreeTypeQueryAll(reinterpret_cast<const FcChar8*>(path.constData()), ~0u, nullptr, &count,
+                               set.get());
         }
         explicitFiles.clear();
         addFontSet(set.get());
@@ -452,7 +479,8 @@ struct TFaceMetrics::Impl {
     void addFace(const TFaceInfo& info) {
         if (info.file.isEmpty() || info.index < 0 || info.families.isEmpty()) return;
         const int id = int(faces.size());
-        faces.push_back(Face{slotFor(info.file, info.index), FcWeightToOpenTypeDouble(info.weight), info.slant, info.width, info.foundry});
+        faces.push_back(Face{slotFor(info.file, info.index), FcWeightToOpenTypeDouble(info.weight),
+                             info.slant, info.width, info.foundry});
         for (const QString& name : info.families) {
             if (name.isEmpty()) continue;
             std::vector<int>& list = familyFaces[name.toCaseFolded()];
@@ -476,7 +504,8 @@ struct TFaceMetrics::Impl {
             else
                 slantPenalty = f.slant == FC_SLANT_ROMAN ? 0 : (f.slant >= FC_SLANT_OBLIQUE ? 1 : 2);
             const std::tuple<int, double, int, int> score{slantPenalty, std::abs(f.weightOt - wanted),
-                                                          f.weightOt >= wanted ? 0 : 1, std::abs(f.width - 100)};
+                                                          f.weightOt >= wanted ? 0 : 1,
+                                                          std::abs(f.width - 100)};
             if (best < 0 || score < bestScore) {
                 best = id;
                 bestScore = score;
@@ -541,8 +570,8 @@ struct TFaceMetrics::Impl {
         if (!match) return -1;
         const auto info = faceFromPattern(match.get());
         if (!info || info->index < 0) return -1;
-        faces.push_back(Face{slotFor(info->file, info->index), FcWeightToOpenTypeDouble(info->weight), info->slant,
-                             info->width, info->foundry});
+        faces.push_back(Face{slotFor(info->file, info->index), FcWeightToOpenTypeDouble(info->weight),
+                             info->slant, info->width, info->foundry});
         return int(faces.size()) - 1;
     }
 
@@ -550,7 +579,8 @@ struct TFaceMetrics::Impl {
         ensureBuilt();
         const int style = (bold ? 2 : 0) | (italic ? 1 : 0);
         auto memo = choiceMemo.find(name);
-        if (memo == choiceMemo.end()) memo = choiceMemo.insert(name, {kUnchosen, kUnchosen, kUnchosen, kUnchosen});
+        if (memo == choiceMemo.end())
+            memo = choiceMemo.insert(name, {kUnchosen, kUnchosen, kUnchosen, kUnchosen});
         int& chosen = (*memo)[size_t(style)];
         if (chosen == kUnchosen) {
             std::vector<int> filtered;
@@ -565,7 +595,7 @@ struct TFaceMetrics::Impl {
         if (slot.state == SlotState::Pending) {
             slot.state = SlotState::Missing;
             const TSlotKey key{slot.file, slot.faceIndex};
-            struct stat st{};
+            struct stat st {};
             const auto cached = cache.constFind(key);
             if (cached != cache.cend() && ::stat(QFile::encodeName(slot.file).constData(), &st) == 0 &&
                 S_ISREG(st.st_mode) && st.st_size == cached->size && mtimeNsOf(st) == cached->mtimeNs) {
@@ -642,7 +672,9 @@ struct TFaceMetrics::Impl {
     }
 };
 
-TFaceMetrics::TFaceMetrics(QString cacheFile) : d(std::make_unique<Impl>()) { d->cacheFile = std::move(cacheFile); }
+TFaceMetrics::TFaceMetrics(QString cacheFile) : d(std::make_unique<Impl>()) {
+    d->cacheFile = std::move(cacheFile);
+}
 TFaceMetrics::TFaceMetrics(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
 TFaceMetrics::~TFaceMetrics() = default;
 TFaceMetrics::TFaceMetrics(TFaceMetrics&&) noexcept = default;
@@ -655,7 +687,8 @@ std::optional<TFaceVMetrics> TFaceMetrics::find(const QString& family, bool bold
     return d->metricsOf(d->faces[size_t(face)].slot);
 }
 
-std::optional<int> TFaceMetrics::lineHeight(const QString& family, int pixelSize, bool bold, bool italic) const {
+std::optional<int> TFaceMetrics::lineHeight(const QString& family, int pixelSize, bool bold,
+                                            bool italic) const {
     if (pixelSize < 1 || pixelSize > kMaxPixelSize) return std::nullopt;
     const auto m = find(family, bold, italic);
     return m ? lineHeightOf(*m, pixelSize) : std::nullopt;
@@ -667,9 +700,13 @@ QString TFaceMetrics::fileOf(const QString& family) const {
     return face < 0 ? QString() : d->fileFaces[size_t(d->faces[size_t(face)].slot)].file;
 }
 
-bool TFaceMetrics::saveCache() const { return d ? d->saveCache() : true; }
+bool TFaceMetrics::saveCache() const {
+    return d ? d->saveCache() : true;
+}
 
-TFaceMetricsStats TFaceMetrics::stats() const { return d ? d->stats : TFaceMetricsStats{}; }
+TFaceMetricsStats TFaceMetrics::stats() const {
+    return d ? d->stats : TFaceMetricsStats{};
+}
 
 TFaceMetrics TFaceMetrics::fromFiles(const QStringList& files, QString cacheFile) {
     auto impl = std::make_unique<Impl>();
@@ -708,5 +745,6 @@ int TFaceMetrics::scaleToPixels(int designUnits, int pixelSize, int unitsPerEm) 
 
 std::optional<int> TFaceMetrics::lineHeightOf(const TFaceVMetrics& m, int pixelSize) {
     if (pixelSize < 1 || pixelSize > kMaxPixelSize || m.unitsPerEm <= 0) return std::nullopt;
-    return scaleToPixels(m.ascender, pixelSize, m.unitsPerEm) + scaleToPixels(m.descender, pixelSize, m.unitsPerEm);
+    return scaleToPixels(m.ascender, pixelSize, m.unitsPerEm) +
+           scaleToPixels(m.descender, pixelSize, m.unitsPerEm);
 }

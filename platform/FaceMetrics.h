@@ -40,10 +40,10 @@ struct TFaceInfo {
 };
 
 struct TFaceMetricsStats {
-    int families = 0;        // distinct family names (case-insensitive)
-    int faces = 0;           // faces in the listing
-    int parsed = 0;          // faces whose tables were read from disk
-    int fromCache = 0;       // faces answered by a valid cache entry
+    int families = 0;         // distinct family names (case-insensitive)
+    int faces = 0;            // faces in the listing
+    int parsed = 0;           // faces whose tables were read from disk
+    int fromCache = 0;        // faces answered by a valid cache entry
     int cacheEntriesRead = 0; // entries accepted from the cache file (0 if absent, foreign or corrupt)
 };
 

@@ -22,9 +22,9 @@ struct Value {
     enum Kind { Int, String, Ident, Set, List, Collection, Resource } kind = Int;
     int line = 0;
     long long number = 0;
-    QString text;                 // String, Ident, Resource
-    QStringList idents;           // Set
-    std::vector<Value> items;     // List
+    QString text;             // String, Ident, Resource
+    QStringList idents;       // Set
+    std::vector<Value> items; // List
     // Collection: index into the parser's collected item lists (in `number`).
 };
 
@@ -82,7 +82,8 @@ private:
             } else if (c.isSpace()) {
                 ++pos;
             } else if (c == u'#') {
-                while (pos < s.size() && s[pos] != u'\n') ++pos;
+                while (pos < s.size() && s[pos] != u'\n')
+                    ++pos;
             } else {
                 break;
             }
@@ -102,7 +103,8 @@ private:
         Skip();
         if (pos >= s.size() || !IsIdentStart(s[pos])) Fail(QStringLiteral("Bezeichner erwartet"));
         const qsizetype start = pos;
-        while (pos < s.size() && (s[pos].isLetterOrNumber() || s[pos] == u'_')) ++pos;
+        while (pos < s.size() && (s[pos].isLetterOrNumber() || s[pos] == u'_'))
+            ++pos;
         return s.mid(start, pos - start);
     }
     QString StringLit() {
@@ -194,7 +196,8 @@ public:
         } else if (c == u'-' || c.isDigit()) {
             const qsizetype start = pos;
             if (c == u'-') ++pos;
-            while (pos < s.size() && s[pos].isDigit()) ++pos;
+            while (pos < s.size() && s[pos].isDigit())
+                ++pos;
             bool ok = false;
             v.number = s.mid(start, pos - start).toLongLong(&ok);
             if (!ok) Fail(QStringLiteral("Ungültige Zahl"));
@@ -281,11 +284,13 @@ public:
         Guarded(root.line, root.name, [&] { F->SetName(root.name); });
         ReadMembers(F, root);
         for (const auto& r : refs) {
-            TComponent* target = r.target.compare(F->Name(), Qt::CaseInsensitive) == 0 ? F : F->FindComponent(r.target);
+            TComponent* target =
+                r.target.compare(F->Name(), Qt::CaseInsensitive) == 0 ? F : F->FindComponent(r.target);
             if (!target) P.Fail(QStringLiteral("Komponente %1 nicht gefunden").arg(r.target), r.line);
             QVariant v = QVariant::fromValue(static_cast<QObject*>(target));
             if (!v.convert(r.prop.metaType()) || !r.prop.write(r.object, v))
-                P.Fail(QStringLiteral("%1 passt nicht zur Eigenschaft %2").arg(r.target, QLatin1String(r.prop.name())),
+                P.Fail(QStringLiteral("%1 passt nicht zur Eigenschaft %2")
+                           .arg(r.target, QLatin1String(r.prop.name())),
                        r.line);
         }
         for (auto* c : created)
@@ -348,12 +353,16 @@ private:
     // A value for properties that classes read themselves.
     static QVariant PlainValue(const Value& v) {
         switch (v.kind) {
-        case Value::Int: return QVariant(qlonglong(v.number));
+        case Value::Int:
+            return QVariant(qlonglong(v.number));
         case Value::String:
         case Value::Ident:
-        case Value::Resource: return QVariant(v.text);
-        case Value::Set: return QVariant(v.idents);
-        default: return {};
+        case Value::Resource:
+            return QVariant(v.text);
+        case Value::Set:
+            return QVariant(v.idents);
+        default:
+            return {};
         }
     }
 
@@ -387,7 +396,8 @@ private:
                 coll->Clear();
                 for (const auto& it : P.pendingCollections[size_t(v.number)].items) {
                     TCollectionItem* ci = coll->Add();
-                    for (const auto& ip : it.props) ApplyProp(ci, ip);
+                    for (const auto& ip : it.props)
+                        ApplyProp(ci, ip);
                 }
                 return;
             }
@@ -453,7 +463,8 @@ private:
                 if (v.text.compare(QLatin1String(m.Name), Qt::CaseInsensitive) != 0) continue;
                 QVariant ev = m.Make(F);
                 if (ev.metaType() != type)
-                    P.Fail(QStringLiteral("Methode %1 hat die falsche Signatur für %2").arg(v.text, item), v.line);
+                    P.Fail(QStringLiteral("Methode %1 hat die falsche Signatur für %2").arg(v.text, item),
+                           v.line);
                 write(ev);
                 return;
             }
@@ -490,7 +501,9 @@ TComponent* TClassRegistry::Create(const QString& className, TComponent* owner) 
     return it->second(owner);
 }
 
-bool TClassRegistry::IsRegistered(const QString& className) { return Registry().count(className) > 0; }
+bool TClassRegistry::IsRegistered(const QString& className) {
+    return Registry().count(className) > 0;
+}
 
 void RegisterStandardClasses() {
     TClassRegistry::Register<TLabel>();

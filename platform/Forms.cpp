@@ -37,15 +37,23 @@ void ReportException(std::exception_ptr error) {
 
 // ---------------------------------------------------------------------------
 
-int TControlScrollBar::Position() const { return FBox->FPosition; }
-void TControlScrollBar::SetPosition(int value) { FBox->ScrollTo(value); }
+int TControlScrollBar::Position() const {
+    return FBox->FPosition;
+}
+void TControlScrollBar::SetPosition(int value) {
+    FBox->ScrollTo(value);
+}
 void TControlScrollBar::SetVisible(bool value) {
     FVisible = value;
     FBox->UpdateScrollBar();
 }
-int TControlScrollBar::Range() const { return FBox->ContentHeight(); }
+int TControlScrollBar::Range() const {
+    return FBox->ContentHeight();
+}
 
-static int ScrollBarExtent() { return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent); }
+static int ScrollBarExtent() {
+    return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
 
 TScrollBox::TScrollBox(TComponent* AOwner)
     : TWinControl(AOwner), FHorz(std::make_unique<TControlScrollBar>(this)),
@@ -85,13 +93,18 @@ int TScrollBox::ClientWidth() const {
     return std::max(0, FWidth - 2 * BorderWidth() - (ScrollBarShown() ? ScrollBarExtent() : 0));
 }
 
-int TScrollBox::ClientHeight() const { return std::max(0, FHeight - 2 * BorderWidth()); }
+int TScrollBox::ClientHeight() const {
+    return std::max(0, FHeight - 2 * BorderWidth());
+}
 
-QWidget* TScrollBox::ClientWidget() const { return FViewport.data(); }
+QWidget* TScrollBox::ClientWidget() const {
+    return FViewport.data();
+}
 
 int TScrollBox::RealizedCount() const {
     int n = 0;
-    for (auto* c : FControls) n += c->HandleAllocated() ? 1 : 0;
+    for (auto* c : FControls)
+        n += c->HandleAllocated() ? 1 : 0;
     return n;
 }
 
@@ -101,7 +114,8 @@ void TScrollBox::ScrollTo(int position) {
     if (delta == 0) return;
     FPosition = position;
     // Children keep positions relative to the visible origin: scrolling moves them.
-    for (auto* c : FControls) c->SetBoundsFromLayout(QRect(c->Left(), c->Top() + delta, c->Width(), c->Height()));
+    for (auto* c : FControls)
+        c->SetBoundsFromLayout(QRect(c->Left(), c->Top() + delta, c->Width(), c->Height()));
     UpdateScrollBar();
     UpdateRealized();
 }
@@ -120,13 +134,22 @@ QWidget* TScrollBox::CreateWidget(QWidget* parentWidget) {
     FScrollBar = new QScrollBar(Qt::Vertical, frame);
     QObject::connect(FScrollBar.data(), &QScrollBar::valueChanged, this,
                      [this](int v) { Guard([&] { ScrollTo(v); }); });
-    FViewport->installEventFilter(this);
     return frame;
 }
 
 void TScrollBox::InitWidget(QWidget* w) {
     TWinControl::InitWidget(w);
     UpdateScrollBar();
+}
+
+bool TScrollBox::WidgetEvent(QEvent* event) {
+    // Becoming visible (its page was chosen, its window shown) gives the children in view widgets.
+    if (event->type() == QEvent::Show) ScheduleUpdate();
+    if (event->type() == QEvent::Wheel && FScrollBar && FScrollBar->isVisible()) {
+        QCoreApplication::sendEvent(FScrollBar.data(), event);
+        return true;
+    }
+    return TWinControl::WidgetEvent(event);
 }
 
 void TScrollBox::UpdateScrollBar() {
@@ -156,7 +179,8 @@ void TScrollBox::ScheduleUpdate() {
 }
 
 void TScrollBox::UpdateRealized() {
-    if (!FViewport || !FVisible || !Showing()) return;
+    // Only a box the user can see (its page showing, its window shown) needs widgets.
+    if (!FViewport || !FVisible || !FViewport->isVisible()) return;
     const int h = ClientHeight();
     const int bandTop = -h / 2, bandBottom = h + h / 2;
     for (auto* c : FControls) {
@@ -169,7 +193,9 @@ void TScrollBox::UpdateRealized() {
     }
 }
 
-void TScrollBox::CreateChildHandles() { ScheduleUpdate(); }
+void TScrollBox::CreateChildHandles() {
+    ScheduleUpdate();
+}
 
 void TScrollBox::ChildBoundsChanged(TControl*) {
     FContentDirty = true;
@@ -214,25 +240,38 @@ TCustomForm::~TCustomForm() {
     Destroying();
     Guard([&] { FOnDestroy(this); });
     // Owned components go first, while the window still exists for them.
-    while (ComponentCount() > 0) delete Components(ComponentCount() - 1);
+    while (ComponentCount() > 0)
+        delete Components(ComponentCount() - 1);
     delete FWidget.data();
 }
 
-void TCustomForm::DoCreate() { Guard([&] { FOnCreate(this); }); }
+void TCustomForm::DoCreate() {
+    Guard([&] { FOnCreate(this); });
+}
 
-void TCustomForm::ReadDefinition(const QString& resource) { TFormReader::ReadForm(this, resource); }
+void TCustomForm::ReadDefinition(const QString& resource) {
+    TFormReader::ReadForm(this, resource);
+}
 
-int TCustomForm::MenuBarHeight() const { return FMenuBar ? FMenuBar->sizeHint().height() : 0; }
+int TCustomForm::MenuBarHeight() const {
+    return FMenuBar ? FMenuBar->sizeHint().height() : 0;
+}
 
-int TCustomForm::ClientWidth() const { return std::max(0, FWidth - FFrame.width()); }
+int TCustomForm::ClientWidth() const {
+    return std::max(0, FWidth - FFrame.width());
+}
 
-int TCustomForm::ClientHeight() const { return std::max(0, FHeight - FFrame.height() - MenuBarHeight()); }
+int TCustomForm::ClientHeight() const {
+    return std::max(0, FHeight - FFrame.height() - MenuBarHeight());
+}
 
 void TCustomForm::SetParent(TWinControl* value) {
     if (value) throw EInvalidOperation(QStringLiteral("Ein Formular kann kein übergeordnetes Element haben"));
 }
 
-QWidget* TCustomForm::ClientWidget() const { return FClient.data(); }
+QWidget* TCustomForm::ClientWidget() const {
+    return FClient.data();
+}
 
 void TCustomForm::SetMenuBarWidget(QWidget* w) {
     FMenuBar = w;
@@ -335,7 +374,8 @@ void TCustomForm::InitWidget(QWidget* w) {
     ApplyGeometry();
     if (FMenuBar) FMenuBar->show();
     // Children are made inside the client area, below any menu bar.
-    for (auto* c : FControls) c->CreateWidgetIn(FClient);
+    for (auto* c : FControls)
+        c->CreateWidgetIn(FClient);
 }
 
 void TCustomForm::ApplyGeometry() {
@@ -360,8 +400,9 @@ void TCustomForm::SetVisible(bool value) {
         HandleNeeded();
         DoShow();
         if (!FShownOnce && (FPosition == poScreenCenter || FPosition == poDesktopCenter)) {
-            const QRect s = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
-                                                             : QRect(0, 0, 1024, 768);
+            const QRect s = QGuiApplication::primaryScreen()
+                                ? QGuiApplication::primaryScreen()->availableGeometry()
+                                : QRect(0, 0, 1024, 768);
             FLeft = s.left() + (s.width() - FWidth) / 2;
             FTop = s.top() + (s.height() - FHeight) / 2;
         }
@@ -382,8 +423,12 @@ void TCustomForm::HandleNeeded() {
     InitWidget(w);
 }
 
-void TCustomForm::DoShow() { FOnShow(this); }
-void TCustomForm::DoHide() { Guard([&] { FOnHide(this); }); }
+void TCustomForm::DoShow() {
+    FOnShow(this);
+}
+void TCustomForm::DoHide() {
+    Guard([&] { FOnHide(this); });
+}
 
 bool TCustomForm::CloseQuery() {
     bool canClose = true;
@@ -413,7 +458,9 @@ void TCustomForm::Close() {
         Hide();
         deleteLater();
         break;
-    default: Hide(); break;
+    default:
+        Hide();
+        break;
     }
 }
 
@@ -434,7 +481,8 @@ void TCustomForm::SetModalResult(int v) {
 }
 
 int TCustomForm::ShowModal() {
-    if (FVisible || FModalLoop) throw EInvalidOperation(QStringLiteral("Sichtbares Fenster kann nicht modal gemacht werden"));
+    if (FVisible || FModalLoop)
+        throw EInvalidOperation(QStringLiteral("Sichtbares Fenster kann nicht modal gemacht werden"));
     FModalResult = mrNone;
     HandleNeeded();
     FWidget->setWindowModality(Qt::ApplicationModal);
@@ -491,7 +539,8 @@ bool TCustomForm::WidgetEvent(QEvent* event) {
             FFrame = fg.size() - FWidget->size();
         }
         return false;
-    default: return TWinControl::WidgetEvent(event);
+    default:
+        return TWinControl::WidgetEvent(event);
     }
 }
 
@@ -504,7 +553,8 @@ TApplication::TApplication() : TComponent(nullptr) {
 
 TApplication::~TApplication() {
     Destroying();
-    while (ComponentCount() > 0) delete Components(ComponentCount() - 1);
+    while (ComponentCount() > 0)
+        delete Components(ComponentCount() - 1);
     if (Application == this) Application = nullptr;
 }
 
@@ -530,7 +580,9 @@ void TApplication::Terminate() {
     QCoreApplication::quit();
 }
 
-void TApplication::ProcessMessages() { QCoreApplication::processEvents(); }
+void TApplication::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
 
 void TApplication::HandleException(std::exception_ptr error) {
     QString message;
@@ -582,17 +634,28 @@ void TScreen::SetCursor(TCursor value) {
 QCursor TScreen::CursorShape(TCursor id) const {
     if (auto it = FCursors.find(id); it != FCursors.end()) return it->second;
     switch (id) {
-    case crNone: return QCursor(Qt::BlankCursor);
-    case crCross: return QCursor(Qt::CrossCursor);
-    case crIBeam: return QCursor(Qt::IBeamCursor);
-    case crSizeNS: return QCursor(Qt::SizeVerCursor);
-    case crSizeWE: return QCursor(Qt::SizeHorCursor);
-    case crHourGlass: return QCursor(Qt::WaitCursor);
-    case crNoDrop: return QCursor(Qt::ForbiddenCursor);
-    case crHSplit: return QCursor(Qt::SplitHCursor);
-    case crVSplit: return QCursor(Qt::SplitVCursor);
-    case crHandPoint: return QCursor(Qt::PointingHandCursor);
-    default: return QCursor(Qt::ArrowCursor);
+    case crNone:
+        return QCursor(Qt::BlankCursor);
+    case crCross:
+        return QCursor(Qt::CrossCursor);
+    case crIBeam:
+        return QCursor(Qt::IBeamCursor);
+    case crSizeNS:
+        return QCursor(Qt::SizeVerCursor);
+    case crSizeWE:
+        return QCursor(Qt::SizeHorCursor);
+    case crHourGlass:
+        return QCursor(Qt::WaitCursor);
+    case crNoDrop:
+        return QCursor(Qt::ForbiddenCursor);
+    case crHSplit:
+        return QCursor(Qt::SplitHCursor);
+    case crVSplit:
+        return QCursor(Qt::SplitVCursor);
+    case crHandPoint:
+        return QCursor(Qt::PointingHandCursor);
+    default:
+        return QCursor(Qt::ArrowCursor);
     }
 }
 

@@ -69,6 +69,7 @@ protected:
     friend class TControlScrollBar;
     QWidget* CreateWidget(QWidget* parentWidget) override;
     void InitWidget(QWidget* w) override;
+    bool WidgetEvent(QEvent* event) override;
     void CreateChildHandles() override;
     void ChildBoundsChanged(TControl* c) override;
     void VisibleChanged() override;
@@ -112,7 +113,10 @@ template <auto M> QVariant BindMethod(QObject* form) {
     return QVariant::fromValue(typename Traits::Event(static_cast<typename Traits::Class*>(form), M));
 }
 
-#define PUBLISHED_METHOD(Class, Method) TMethodBinding{#Method, &BindMethod<&Class::Method>}
+#define PUBLISHED_METHOD(Class, Method)                                                                      \
+    TMethodBinding {                                                                                         \
+#Method, &BindMethod < &Class::Method>                                                               \
+    }
 
 class TCustomForm : public TWinControl {
     Q_OBJECT
@@ -228,7 +232,7 @@ protected:
     bool FInShowHide = false;
     int FModalResult = mrNone;
     class QEventLoop* FModalLoop = nullptr;
-    QSize FFrame; // extra width and height of the window system's frame, once known
+    QSize FFrame{0, 0}; // extra width and height of the window system's frame, once known
     QPointer<QWidget> FClient;
     QPointer<QWidget> FMenuBar;
     QPointer<TWinControl> FActiveControl;

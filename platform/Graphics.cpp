@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QPalette>
 
-
 int MulDiv(int a, int b, int c) {
     if (c == 0) return -1;
     long long p = static_cast<long long>(a) * b;
@@ -22,19 +21,28 @@ QColor ColorToQColor(TColor color) {
     if (color & clSystemColor) {
         const QPalette pal = QApplication::palette();
         switch (color & 0xFF) {
-        case 5: return pal.color(QPalette::Base);
-        case 8: return pal.color(QPalette::Text);
-        case 15: return pal.color(QPalette::Button);
-        case 16: return pal.color(QPalette::Dark);
-        case 18: return pal.color(QPalette::ButtonText);
-        case 20: return pal.color(QPalette::Light);
-        default: return pal.color(QPalette::Window);
+        case 5:
+            return pal.color(QPalette::Base);
+        case 8:
+            return pal.color(QPalette::Text);
+        case 15:
+            return pal.color(QPalette::Button);
+        case 16:
+            return pal.color(QPalette::Dark);
+        case 18:
+            return pal.color(QPalette::ButtonText);
+        case 20:
+            return pal.color(QPalette::Light);
+        default:
+            return pal.color(QPalette::Window);
         }
     }
     return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
-static int ScreenPPI() { return Screen ? Screen->PixelsPerInch() : 96; }
+static int ScreenPPI() {
+    return Screen ? Screen->PixelsPerInch() : 96;
+}
 
 TFont::TFont(QObject* parent) : TPersistent(parent) {}
 
@@ -44,9 +52,13 @@ void TFont::SetName(const QString& value) {
     Changed();
 }
 
-int TFont::Size() const { return -MulDiv(FHeight, 72, ScreenPPI()); }
+int TFont::Size() const {
+    return -MulDiv(FHeight, 72, ScreenPPI());
+}
 
-void TFont::SetSize(int points) { SetHeight(-MulDiv(points, ScreenPPI(), 72)); }
+void TFont::SetSize(int points) {
+    SetHeight(-MulDiv(points, ScreenPPI(), 72));
+}
 
 void TFont::SetHeight(int value) {
     if (value == FHeight) return;
@@ -122,16 +134,36 @@ void TPicture::Assign(TPersistent* Source) {
 
 bool IdentToInt(const QString& ident, int& value) {
     static const std::pair<const char*, int> table[] = {
-        {"clBlack", clBlack},         {"clMaroon", clMaroon},       {"clGreen", clGreen},
-        {"clNavy", clNavy},           {"clPurple", clPurple},       {"clGray", clGray},
-        {"clRed", clRed},             {"clBlue", clBlue},           {"clWhite", clWhite},
-        {"clWindow", clWindow},       {"clWindowText", clWindowText}, {"clBtnFace", clBtnFace},
-        {"clBtnShadow", clBtnShadow}, {"clBtnText", clBtnText},     {"clBtnHighlight", clBtnHighlight},
-        {"clNone", clNone},           {"clDefault", clDefault},     {"crDefault", crDefault},
-        {"crNone", crNone},           {"crArrow", crArrow},         {"crCross", crCross},
-        {"crIBeam", crIBeam},         {"crSizeNS", crSizeNS},       {"crSizeWE", crSizeWE},
-        {"crHourGlass", crHourGlass}, {"crDrag", crDrag},           {"crNoDrop", crNoDrop},
-        {"crHSplit", crHSplit},       {"crVSplit", crVSplit},       {"crHandPoint", crHandPoint},
+        {"clBlack", clBlack},
+        {"clMaroon", clMaroon},
+        {"clGreen", clGreen},
+        {"clNavy", clNavy},
+        {"clPurple", clPurple},
+        {"clGray", clGray},
+        {"clRed", clRed},
+        {"clBlue", clBlue},
+        {"clWhite", clWhite},
+        {"clWindow", clWindow},
+        {"clWindowText", clWindowText},
+        {"clBtnFace", clBtnFace},
+        {"clBtnShadow", clBtnShadow},
+        {"clBtnText", clBtnText},
+        {"clBtnHighlight", clBtnHighlight},
+        {"clNone", clNone},
+        {"clDefault", clDefault},
+        {"crDefault", crDefault},
+        {"crNone", crNone},
+        {"crArrow", crArrow},
+        {"crCross", crCross},
+        {"crIBeam", crIBeam},
+        {"crSizeNS", crSizeNS},
+        {"crSizeWE", crSizeWE},
+        {"crHourGlass", crHourGlass},
+        {"crDrag", crDrag},
+        {"crNoDrop", crNoDrop},
+        {"crHSplit", crHSplit},
+        {"crVSplit", crVSplit},
+        {"crHandPoint", crHandPoint},
     };
     for (const auto& [name, v] : table)
         if (ident.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) {

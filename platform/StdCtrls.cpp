@@ -30,9 +30,13 @@ QString StripAccelChars(const QString& caption) {
 
 // ---------------------------------------------------------------------------
 
-TCustomLabel::TCustomLabel(TComponent* AOwner) : TControl(AOwner) { FWidth = 65, FHeight = 13; }
+TCustomLabel::TCustomLabel(TComponent* AOwner) : TControl(AOwner) {
+    FWidth = 65, FHeight = 13;
+}
 
-QString TCustomLabel::DisplayText() const { return StripAccelChars(FCaption); }
+QString TCustomLabel::DisplayText() const {
+    return StripAccelChars(FCaption);
+}
 
 void TCustomLabel::SetAutoSize(bool value) {
     FAutoSize = value;
@@ -66,7 +70,9 @@ void TCustomLabel::Loaded() {
     AdjustBounds();
 }
 
-QWidget* TCustomLabel::CreateWidget(QWidget* parentWidget) { return new QLabel(parentWidget); }
+QWidget* TCustomLabel::CreateWidget(QWidget* parentWidget) {
+    return new QLabel(parentWidget);
+}
 
 void TCustomLabel::InitWidget(QWidget* w) {
     TControl::InitWidget(w);
@@ -100,7 +106,9 @@ void TCustomLabel::FontChanged() {
     AdjustBounds();
 }
 
-void TCustomLabel::ParentColorChanged() { UpdateLabel(); }
+void TCustomLabel::ParentColorChanged() {
+    UpdateLabel();
+}
 
 // ---------------------------------------------------------------------------
 
@@ -112,9 +120,13 @@ TCustomEdit::TCustomEdit(TComponent* AOwner) : TWinControl(AOwner) {
     FParentColor = false;
 }
 
-QLineEdit* TCustomEdit::LineEdit() const { return qobject_cast<QLineEdit*>(Widget()); }
+QLineEdit* TCustomEdit::LineEdit() const {
+    return qobject_cast<QLineEdit*>(Widget());
+}
 
-QString TCustomEdit::Text() const { return FText; }
+QString TCustomEdit::Text() const {
+    return FText;
+}
 
 void TCustomEdit::SetText(const QString& value) {
     if (value == FText) return;
@@ -145,7 +157,9 @@ void TCustomEdit::SetMaxLength(int value) {
     if (auto* e = LineEdit()) e->setMaxLength(value > 0 ? value : 32767);
 }
 
-bool TCustomEdit::CanReleaseHandle() const { return !Focused(); }
+bool TCustomEdit::CanReleaseHandle() const {
+    return !Focused();
+}
 
 void TCustomEdit::AdjustHeight() {
     if (!FAutoSize || IsLoading() || !Screen) return;
@@ -207,7 +221,9 @@ TMemo::TMemo(TComponent* AOwner) : TWinControl(AOwner), FLines(std::make_unique<
 
 TMemo::~TMemo() = default;
 
-QPlainTextEdit* TMemo::TextEdit() const { return qobject_cast<QPlainTextEdit*>(Widget()); }
+QPlainTextEdit* TMemo::TextEdit() const {
+    return qobject_cast<QPlainTextEdit*>(Widget());
+}
 
 void TMemo::SetScrollBars(TScrollStyle value) {
     FScrollBars = value;
@@ -353,7 +369,9 @@ TListBox::TListBox(TComponent* AOwner) : TWinControl(AOwner), FItems(std::make_u
 
 TListBox::~TListBox() = default;
 
-QListView* TListBox::ListView() const { return qobject_cast<QListView*>(Widget()); }
+QListView* TListBox::ListView() const {
+    return qobject_cast<QListView*>(Widget());
+}
 
 void TListBox::ItemsChanged() {
     if (FItemIndex >= FItems->Count()) FItemIndex = -1;
@@ -427,7 +445,9 @@ void TListBox::InitWidget(QWidget* w) {
 
 // ---------------------------------------------------------------------------
 
-QWidget* TGroupBox::CreateWidget(QWidget* parentWidget) { return new QGroupBox(FCaption, parentWidget); }
+QWidget* TGroupBox::CreateWidget(QWidget* parentWidget) {
+    return new QGroupBox(FCaption, parentWidget);
+}
 
 void TGroupBox::CaptionChanged() {
     if (auto* g = qobject_cast<QGroupBox*>(Widget())) g->setTitle(FCaption);

@@ -33,7 +33,14 @@ Q_FLAG_NS(TBorderIcons)
 enum TFormStyle { fsNormal, fsMDIChild, fsMDIForm, fsStayOnTop };
 Q_ENUM_NS(TFormStyle)
 
-enum TPosition { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter, poDesktopCenter };
+enum TPosition {
+    poDesigned,
+    poDefault,
+    poDefaultPosOnly,
+    poDefaultSizeOnly,
+    poScreenCenter,
+    poDesktopCenter
+};
 Q_ENUM_NS(TPosition)
 
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
@@ -58,7 +65,15 @@ Q_ENUM_NS(TTrackBarOrientation)
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 Q_ENUM_NS(TMouseButton)
 
-enum TShiftStateFlag { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64 };
+enum TShiftStateFlag {
+    ssShift = 1,
+    ssAlt = 2,
+    ssCtrl = 4,
+    ssLeft = 8,
+    ssRight = 16,
+    ssMiddle = 32,
+    ssDouble = 64
+};
 Q_DECLARE_FLAGS(TShiftState, TShiftStateFlag)
 Q_FLAG_NS(TShiftState)
 

@@ -1,4 +1,456 @@
-#include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+// The main window as a user meets it: the font list, the preview, the size and
+// style bar, the Text page with its per-font fields, and the splash's progress.
+#include "Startup.h"
+#include "TestMain.h"
+#include "Unit2.h"
+#include "unit1.h"
+
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QListView>
+#include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
+
+namespace {
+
+// Real installed families where the test needs fonts of different heights.
+QStringList RealFamilies(int wanted) {
+    QStringList r;
+    const QStringList preferred = {QStringLiteral("DejaVu Sans"),     QStringLiteral("DejaVu Sans Mono"),
+                                   QStringLiteral("DejaVu Serif"),    QStringLiteral("Liberation Serif"),
+                                   QStringLiteral("Liberation Sans"), QStringLiteral("Liberation Mono")};
+    const QStringList all = QFontDatabase::families();
+    for (const auto& f : preferred)
+        if (all.contains(f) && r.size() < wanted) r << f;
+    for (const auto& f : all)
+        if (!r.contains(f) && r.size() < wanted) r << f;
+    return r;
+}
+
+struct MainWindow {
+    explicit MainWindow(const QStringList& fonts, int ppi = 96) : env(fonts, ppi) {
+        RegisterGlyvexClasses();
+        Form2 = TForm::Create<TForm2>(Application);
+        Form2->Label1->SetCaption(QStringLiteral("Reading..."));
+        Application->CreateForm(Form1);
+    }
+    ~MainWindow() {
+        // The application object owns and destroys the forms.
+        Form1 = nullptr;
+        Form2 = nullptr;
+    }
+    std::vector<TEdit*> Fields() const {
+        std::vector<TEdit*> r;
+        for (int i = 0; i < Form1->ComponentCount(); ++i)
+            if (auto* e = dynamic_cast<TEdit*>(Form1->Components(i)); e && e->Tag() == 99) r.push_back(e);
+        return r;
+    }
+    void ShowAndSettle() {
+        Form1->Show();
+        QCoreApplication::processEvents();
+    }
+    TestEnvironment env;
+};
+
+class RecordingProgressBar : public TProgressBar {
+public:
+    RecordingProgressBar(TComponent* owner, QList<int>* seen) : TProgressBar(owner), FSeen(seen) {}
+
+protected:
+    void Apply() override {
+        if (FSeen->isEmpty() || FSeen->last() != Position()) *FSeen << Position();
+        TProgressBar::Apply();
+    }
+
+private:
+    QList<int>* FSeen;
+};
+
+int ExpectedHeight(const QString& face, int points, bool bold = false, bool italic = false) {
+    QFont f(face);
+    f.setPixelSize(MulDiv(points, Screen->PixelsPerInch(), 72));
+    f.setBold(bold);
+    f.setItalic(italic);
+    const QFontMetrics fm(f);
+    return fm.ascent() + fm.descent() + 8;
+}
+
+} // namespace
+
+class TestUnit1 : public QObject {
+    Q_OBJECT
+private slots:
+    void startsInGermanWithFirstFontSelected();
+    void sizeFollowsScreenResolution();
+    void listSortsIgnoringCaseAndKeepsDuplicates();
+    void perFontFieldsAreMadeOncePerFont();
+    void refreshRepairsFieldsAndKeepsScrollPosition();
+    void emptySampleTextGivesBlankAndName();
+    void doubleClickOnFieldJumpsToFont();
+    void sizeAndStyleWithEitherPage();
+    void codeChangesDoNotFireHandlers();
+    void userActionsFireHandlers();
+    void noInstalledFonts();
+    void splashProgressCoversTheWholeLoop();
+    void closingStopsRefreshes();
+    void onlyFieldsInViewGetWidgets();
+};
+
+void TestUnit1::startsInGermanWithFirstFontSelected() {
+    MainWindow w(RealFamilies(3));
+    QCOMPARE(Form1->Caption(), QStringLiteral("Glyvex"));
+    QCOMPARE(Form1->Width(), 646);
+    QCOMPARE(Form1->Height(), 472);
+    QCOMPARE(Form1->ListBox1->ItemIndex(), 0);
+    const QString first = Form1->ListBox1->Items()->Strings(0);
+    QCOMPARE(Form1->Memo1->Font()->Name(), first);
+    QCOMPARE(Form1->Memo2->Font()->Name(), first);
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(0)->Text(), QStringLiteral("3 Fonts"));
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), first);
+    QVERIFY(Form1->Memo1->Visible());
+    QVERIFY(!Form1->Memo2->Visible());
+    QCOMPARE(Form1->Memo1->Lines()->Count(), 16);
+    QCOMPARE(Form1->Memo1->Lines()->Strings(0), QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZÄ"));
+    QCOMPARE(Form1->Memo1->Lines()->Strings(3), QStringLiteral("0123456789~!@#$%^&*?()[]{}+\"§/<>"));
+    QCOMPARE(Form1->Memo1->Lines()->Strings(5), QStringLiteral("An diesem Beispieltext läßt "));
+    QCOMPARE(Form1->Memo2->Lines()->Count(), 10);
+    QCOMPARE(Form1->Memo2->Lines()->Strings(4), QStringLiteral("This is some sample text so you can "));
+    QCOMPARE(Form1->PageControl1->ActivePage(), Form1->TabSheet1);
+    QCOMPARE(Form1->Label1->Caption(), QStringLiteral("Größe:"));
+    QCOMPARE(Form1->CheckBox1->Caption(), QStringLiteral("&Fett"));
+    QVERIFY(!Form1->CheckBox1->Checked() && !Form1->CheckBox2->Checked());
+    QCOMPARE(Form2->Label1->Caption(), QStringLiteral("Reading..."));
+
+    // Shown: centred on the screen, the aligned panels fill the client area.
+    w.ShowAndSettle();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(Form1->Left(), screen.left() + (screen.width() - 646) / 2);
+    QCOMPARE(Form1->Top(), screen.top() + (screen.height() - 472) / 2);
+    QCOMPARE(Form1->Panel1->Width(), 241);
+    QCOMPARE(Form1->Panel1->Left(), 0);
+    QCOMPARE(Form1->Panel2->Left() + Form1->Panel2->Width(), Form1->ClientWidth());
+    QCOMPARE(Form1->StatusBar1->Top() + Form1->StatusBar1->Height(), Form1->ClientHeight());
+    QCOMPARE(Form1->Panel3->Top() + Form1->Panel3->Height(), Form1->StatusBar1->Top());
+    QCOMPARE(Form1->Panel1->Height(), Form1->Panel3->Top());
+}
+
+void TestUnit1::sizeFollowsScreenResolution() {
+    {
+        MainWindow w(RealFamilies(1), 96);
+        QCOMPARE(Form1->TrackBar1->Position(), 14);
+        QCOMPARE(Form1->Label2->Caption(), QStringLiteral("14"));
+    }
+    {
+        MainWindow w(RealFamilies(1), 120);
+        QCOMPARE(Form1->TrackBar1->Position(), 11);
+        QCOMPARE(Form1->Label2->Caption(), QStringLiteral("11"));
+    }
+}
+
+void TestUnit1::listSortsIgnoringCaseAndKeepsDuplicates() {
+    MainWindow w({QStringLiteral("beta"), QStringLiteral("Alpha"), QStringLiteral("alpha two"),
+                  QStringLiteral("Beta"), QStringLiteral("ZETA"), QStringLiteral("delta"),
+                  QStringLiteral("Alpha")});
+    const QStringList items = Form1->ListBox1->Items()->ToStringList();
+    QCOMPARE(items.size(), 7);
+    for (int i = 1; i < items.size(); ++i)
+        QVERIFY2(AnsiCompareText(items[i - 1], items[i]) <= 0, qPrintable(items.join(',')));
+    QCOMPARE(items.count(QStringLiteral("Alpha")), 2);
+    QCOMPARE(items.first(), QStringLiteral("Alpha"));
+    QCOMPARE(items.last(), QStringLiteral("ZETA"));
+    QVERIFY(items.indexOf(QStringLiteral("delta")) < items.indexOf(QStringLiteral("ZETA")));
+    // Each field shows the list entry of its position.
+    const auto fields = w.Fields();
+    for (size_t i = 0; i < fields.size(); ++i)
+        QCOMPARE(fields[i]->Font()->Name(), items[qsizetype(i)]);
+}
+
+void TestUnit1::perFontFieldsAreMadeOncePerFont() {
+    const QStringList fonts = RealFamilies(5);
+    MainWindow w(fonts);
+    const auto fields = w.Fields();
+    QCOMPARE(int(fields.size()), fonts.size());
+    int top = 0;
+    bool heightsDiffer = false;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        TEdit* e = fields[i];
+        const QString face = Form1->ListBox1->Items()->Strings(int(i));
+        QCOMPARE(e->Name(), QStringLiteral("MyEdit%1").arg(i + 1));
+        QCOMPARE(e->Owner(), Form1);
+        QCOMPARE(e->Parent(), Form1->ScrollBox1);
+        QCOMPARE(e->Font()->Name(), face);
+        QCOMPARE(e->Font()->Size(), 14);
+        QCOMPARE(e->Text(), QStringLiteral("Sample Text (%1)").arg(face));
+        QCOMPARE(e->Left(), 0);
+        QCOMPARE(e->Top(), top);
+        QCOMPARE(e->Width(), Form1->ScrollBox1->Width());
+        QCOMPARE(e->Height(), ExpectedHeight(face, 14));
+        QVERIFY(!e->TabStop());
+        QVERIFY(e->OnDblClick().Assigned());
+        if (e->Height() != fields[0]->Height()) heightsDiffer = true;
+        top += e->Height();
+    }
+    QCOMPARE(Form1->EditTop(), top);
+    QVERIFY2(heightsDiffer, "fonts of different heights give fields of different heights");
+    // Edit1 is an edit too, but not a per-font field.
+    QCOMPARE(Form1->Edit1->Tag(), 0);
+}
+
+void TestUnit1::refreshRepairsFieldsAndKeepsScrollPosition() {
+    QStringList fonts;
+    for (int i = 0; i < 60; ++i)
+        fonts << RealFamilies(4)[i % 4];
+    MainWindow w(fonts);
+    w.ShowAndSettle();
+    Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+    QCoreApplication::processEvents();
+    auto fields = w.Fields();
+    TScrollBox* box = Form1->ScrollBox1;
+    QVERIFY(box->MaxScrollPosition() > 100);
+    box->VertScrollBar()->SetPosition(box->MaxScrollPosition() / 2);
+    const int pos = box->VertScrollBar()->Position();
+
+    // The user types over a field and changes the sample text; the button repairs both.
+    fields[3]->SetText(QStringLiteral("typed over"));
+    fields[5]->SetTop(fields[5]->Top() + 50);
+    Form1->Edit1->SetText(QStringLiteral("Hallo"));
+    Form1->Button1->Click();
+    QCOMPARE(box->VertScrollBar()->Position(), pos);
+    QCOMPARE(fields[3]->Text(), QStringLiteral("Hallo (%1)").arg(fields[3]->Font()->Name()));
+    // Tops are relative to the visible origin, so the stack starts above it by the scroll position.
+    int top = -pos;
+    for (auto* e : fields) {
+        QCOMPARE(e->Top(), top);
+        top += e->Height();
+    }
+    QVERIFY(box->Showing());
+    QCOMPARE(Screen->Cursor(), crDefault);
+}
+
+void TestUnit1::emptySampleTextGivesBlankAndName() {
+    MainWindow w(RealFamilies(2));
+    Form1->Edit1->SetText(QString());
+    Form1->RefreshEditfields();
+    const auto fields = w.Fields();
+    QCOMPARE(fields[1]->Text(), QStringLiteral(" (%1)").arg(fields[1]->Font()->Name()));
+}
+
+void TestUnit1::doubleClickOnFieldJumpsToFont() {
+    MainWindow w(RealFamilies(6));
+    w.ShowAndSettle();
+    Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+    const auto fields = w.Fields();
+    fields[4]->DblClick();
+    QCOMPARE(Form1->ListBox1->ItemIndex(), 4);
+    const QString face = Form1->ListBox1->Items()->Strings(4);
+    QCOMPARE(Form1->Memo1->Font()->Name(), face);
+    QCOMPARE(Form1->Memo2->Font()->Name(), face);
+    QCOMPARE(Form1->PageControl1->ActivePage(), Form1->TabSheet1);
+    // The status bar names the selected font, never an earlier one.
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), face);
+
+    // A real double click on a field's widget does the same.
+    Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+    QCoreApplication::processEvents();
+    QVERIFY(fields[1]->Widget());
+    QTest::mouseDClick(fields[1]->Widget(), Qt::LeftButton);
+    QCOMPARE(Form1->ListBox1->ItemIndex(), 1);
+    QCOMPARE(Form1->PageControl1->ActivePage(), Form1->TabSheet1);
+}
+
+void TestUnit1::sizeAndStyleWithEitherPage() {
+    MainWindow w(RealFamilies(3));
+    const auto fields = w.Fields();
+    // Alphabet page: the memos change, the fields wait for their next refresh.
+    Form1->TrackBar1->MoveByUser(100);
+    QCOMPARE(Form1->Memo1->Font()->Size(), 100);
+    QCOMPARE(Form1->Memo2->Font()->Size(), 100);
+    QCOMPARE(Form1->Label2->Caption(), QStringLiteral("100"));
+    QCOMPARE(fields[0]->Font()->Size(), 14);
+    Form1->CheckBox1->Toggle();
+    QVERIFY(Form1->Memo1->Font()->Style().testFlag(fsBold));
+    QVERIFY(Form1->Memo2->Font()->Style().testFlag(fsBold));
+    QVERIFY(!fields[0]->Font()->Style().testFlag(fsBold));
+
+    // Text page: style changes refresh every field at once; size still waits.
+    Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+    for (auto* e : fields)
+        QVERIFY(e->Font()->Style().testFlag(fsBold) && e->Font()->Size() == 100);
+    Form1->TrackBar1->MoveByUser(1);
+    QCOMPARE(Form1->Memo1->Font()->Size(), 1);
+    QCOMPARE(fields[0]->Font()->Size(), 100);
+    Form1->CheckBox2->Toggle();
+    for (auto* e : fields) {
+        QCOMPARE(e->Font()->Style(), TFontStyles(fsBold | fsItalic));
+        QCOMPARE(e->Font()->Size(), 1);
+        QCOMPARE(e->Height(), ExpectedHeight(e->Font()->Name(), 1, true, true));
+    }
+    QCOMPARE(Form1->Memo1->Font()->Style(), TFontStyles(fsBold | fsItalic));
+    Form1->CheckBox1->Toggle();
+    QCOMPARE(Form1->Memo1->Font()->Style(), TFontStyles(fsItalic));
+    for (auto* e : fields)
+        QCOMPARE(e->Font()->Style(), TFontStyles(fsItalic));
+    // Double-clicking the list goes back to the Alphabet page.
+    Form1->ListBox1->SetItemIndex(2);
+    Form1->ListBox1->DblClick();
+    QCOMPARE(Form1->PageControl1->ActivePage(), Form1->TabSheet1);
+}
+
+void TestUnit1::codeChangesDoNotFireHandlers() {
+    MainWindow w(RealFamilies(3));
+    w.ShowAndSettle();
+    const QString before = Form1->StatusBar1->Panels()->Items(1)->Text();
+    Form1->ListBox1->SetItemIndex(2);
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), before);
+    Form1->TrackBar1->SetPosition(40);
+    QCOMPARE(Form1->Label2->Caption(), QStringLiteral("14"));
+    QCOMPARE(Form1->Memo1->Font()->Size(), 14);
+    Form1->CheckBox1->SetChecked(true);
+    QVERIFY(!Form1->Memo1->Font()->Style().testFlag(fsBold));
+    const QString text = w.Fields()[0]->Text();
+    Form1->Edit1->SetText(QStringLiteral("changed"));
+    Form1->PageControl1->SetActivePage(Form1->TabSheet2);
+    QCOMPARE(w.Fields()[0]->Text(), text);
+    // The widgets agree with the state set in code.
+    QCOMPARE(static_cast<QSlider*>(Form1->TrackBar1->Widget())->value(), 40);
+    QCOMPARE(static_cast<QTabWidget*>(Form1->PageControl1->Widget())->currentIndex(), 1);
+    QVERIFY(static_cast<QCheckBox*>(Form1->CheckBox1->Widget())->isChecked());
+}
+
+void TestUnit1::userActionsFireHandlers() {
+    MainWindow w(RealFamilies(4));
+    w.ShowAndSettle();
+    // Keyboard selection in the list updates memos and status bar as a click does.
+    auto* view = static_cast<QListView*>(Form1->ListBox1->Widget());
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Down);
+    QCOMPARE(Form1->ListBox1->ItemIndex(), 1);
+    const QString face = Form1->ListBox1->Items()->Strings(1);
+    QCOMPARE(Form1->Memo1->Font()->Name(), face);
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), face);
+    // Keyboard on the track bar.
+    auto* slider = static_cast<QSlider*>(Form1->TrackBar1->Widget());
+    QTest::keyClick(slider, Qt::Key_Right);
+    QCOMPARE(Form1->TrackBar1->Position(), 15);
+    QCOMPARE(Form1->Label2->Caption(), QStringLiteral("15"));
+    QCOMPARE(Form1->Memo2->Font()->Size(), 15);
+    // A click on the check box.
+    QTest::mouseClick(Form1->CheckBox2->Widget(), Qt::LeftButton, {}, QPoint(5, 8));
+    QVERIFY(Form1->CheckBox2->Checked());
+    QVERIFY(Form1->Memo1->Font()->Style().testFlag(fsItalic));
+    // Clicking the Text tab refreshes the fields with the new size.
+    auto* tabs = static_cast<QTabWidget*>(Form1->PageControl1->Widget());
+    QTabBar* bar = tabs->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    QCOMPARE(Form1->PageControl1->ActivePage(), Form1->TabSheet2);
+    QCOMPARE(w.Fields()[0]->Font()->Size(), 15);
+    QVERIFY(w.Fields()[0]->Font()->Style().testFlag(fsItalic));
+}
+
+void TestUnit1::noInstalledFonts() {
+    MainWindow w({});
+    QCOMPARE(Form1->ListBox1->Items()->Count(), 0);
+    QCOMPARE(Form1->ListBox1->ItemIndex(), -1);
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(0)->Text(), QStringLiteral("0 Fonts"));
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), QString());
+    QCOMPARE(Form1->Memo1->Font()->Name(), QStringLiteral("Arial"));
+    QVERIFY(w.Fields().empty());
+    QCOMPARE(Form1->EditTop(), 0);
+    w.ShowAndSettle();
+    Form1->ListBox1->Click();
+    Form1->ListBox1->DblClick();
+    Form1->CheckBox1->Toggle();
+    Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+    Form1->Button1->Click();
+    Form1->TrackBar1->MoveByUser(30);
+    QCOMPARE(Form1->Label2->Caption(), QStringLiteral("30"));
+    QVERIFY(w.env.errors.isEmpty());
+}
+
+void TestUnit1::splashProgressCoversTheWholeLoop() {
+    QStringList fonts;
+    for (int i = 0; i < 250; ++i)
+        fonts << RealFamilies(2)[i % 2];
+    TestEnvironment env(fonts);
+    RegisterGlyvexClasses();
+    // Watch every position the splash's bar shows while the fields are made and refreshed.
+    QList<int> seen;
+    struct Restore {
+        ~Restore() { RegisterStandardClasses(); }
+    } restore;
+    TClassRegistry::Register(QStringLiteral("TProgressBar"), [&seen](TComponent* owner) -> TComponent* {
+        return new RecordingProgressBar(owner, &seen);
+    });
+    Form2 = TForm::Create<TForm2>(Application);
+    QCOMPARE(Form2->ProgressBar1->Min(), 0);
+    QCOMPARE(Form2->ProgressBar1->Max(), 100);
+    seen.clear();
+    Application->CreateForm(Form1);
+    auto checkSweep = [&] {
+        QVERIFY(!seen.isEmpty());
+        QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+        QCOMPARE(seen.last(), 100);
+        // At the 100th of 250 fonts the bar stands at 40, not full.
+        QVERIFY(seen.contains(40));
+        QVERIFY(seen.size() >= 90);
+    };
+    checkSweep();
+    seen.clear();
+    Form1->RefreshEditfields();
+    checkSweep();
+    QVERIFY(!Form2->Visible());
+    Form1 = nullptr;
+    Form2 = nullptr;
+}
+
+void TestUnit1::closingStopsRefreshes() {
+    MainWindow w(RealFamilies(2));
+    w.ShowAndSettle();
+    Form1->Close();
+    QVERIFY(Form1->Closing());
+    QCOMPARE(Form2, nullptr);
+    QVERIFY(Application->Terminated());
+    // A late resize notification touches nothing.
+    Form1->SetWidth(500);
+    Form1->RefreshEditfields();
+    QVERIFY(w.env.errors.isEmpty());
+}
+
+void TestUnit1::onlyFieldsInViewGetWidgets() {
+    QStringList fonts;
+    for (int i = 0; i < 1500; ++i)
+        fonts << RealFamilies(3)[i % 3];
+    MainWindow w(fonts);
+    w.ShowAndSettle();
+    QCOMPARE(Form1->ScrollBox1->RealizedCount(), 0); // the Text page is not showing
+    Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+    QCoreApplication::processEvents();
+    const int realized = Form1->ScrollBox1->RealizedCount();
+    QVERIFY2(realized > 0 && realized < 60, qPrintable(QString::number(realized)));
+    // What the user sees is a real edit field of that font, with the field's text.
+    auto fields = w.Fields();
+    auto* edit = qobject_cast<QLineEdit*>(fields[0]->Widget());
+    QVERIFY(edit);
+    QCOMPARE(edit->text(), fields[0]->Text());
+    QCOMPARE(edit->font().family(), fields[0]->Font()->Name());
+    QCOMPARE(edit->geometry(), fields[0]->BoundsRect());
+    // Text typed into a field survives the field scrolling out of view and back.
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("!"));
+    edit->clearFocus();
+    const QString typed = fields[0]->Text();
+    QVERIFY(typed.contains(u'!'));
+    Form1->ScrollBox1->VertScrollBar()->SetPosition(Form1->ScrollBox1->MaxScrollPosition());
+    QCoreApplication::processEvents();
+    QVERIFY(!fields[0]->HandleAllocated());
+    QVERIFY(fields.back()->HandleAllocated());
+    QCOMPARE(fields[0]->Text(), typed);
+    Form1->ScrollBox1->VertScrollBar()->SetPosition(0);
+    QCoreApplication::processEvents();
+    QCOMPARE(qobject_cast<QLineEdit*>(fields[0]->Widget())->text(), typed);
+}
+
+QTEST_MAIN(TestUnit1)
 #include "tst_unit1.moc"

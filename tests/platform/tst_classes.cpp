@@ -1,4 +1,186 @@
-#include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+// Components, string lists, events and fonts: the parts of the class library
+// that everything else relies on.
+#include "TestMain.h"
+
+#include "StdCtrls.h"
+
+class Probe : public TComponent {
+public:
+    using TComponent::TComponent;
+    QStringList* log = nullptr;
+    ~Probe() override {
+        if (log) *log << QStringLiteral("free ") + Name();
+    }
+
+protected:
+    void Notification(TComponent* c, TOperation op) override {
+        if (log && op == TOperation::opRemove)
+            *log << Name() + QStringLiteral(" sees ") + c->Name() + QStringLiteral(" go");
+    }
+};
+
+class Receiver : public QObject {
+public:
+    int calls = 0;
+    void Handle(TObject*) { ++calls; }
+};
+
+class TestClasses : public QObject {
+    Q_OBJECT
+private slots:
+    void ownerFreesOwnedComponentsLastFirst();
+    void namesAreUniqueAndFoundIgnoringCase();
+    void freeNotificationTellsWatchers();
+    void stringListIndexErrorsAndText();
+    void sortedListIgnoresCaseAndKeepsArrivalOrderOfEquals();
+    void eventIsUnassignedWhenReceiverIsGone();
+    void fontPointsAndPixels();
+    void guardHandsErrorsToTheReport();
+};
+
+void TestClasses::ownerFreesOwnedComponentsLastFirst() {
+    QStringList log;
+    auto* owner = new TComponent(nullptr);
+    for (const char* n : {"A", "B", "C"}) {
+        auto* p = new Probe(owner);
+        p->SetName(QLatin1String(n));
+        p->log = &log;
+    }
+    QCOMPARE(owner->ComponentCount(), 3);
+    QCOMPARE(owner->Components(1)->Name(), QStringLiteral("B"));
+    QCOMPARE(owner->Components(2)->ComponentIndex(), 2);
+    delete owner->Components(1);
+    QCOMPARE(owner->ComponentCount(), 2);
+    QVERIFY(log.contains(QStringLiteral("A sees B go")));
+    log.clear();
+    delete owner;
+    QVERIFY(log.indexOf(QStringLiteral("free C")) >= 0);
+    QVERIFY(log.indexOf(QStringLiteral("free C")) < log.indexOf(QStringLiteral("free A")));
+    QVERIFY_THROWS_EXCEPTION(EStringListError, TComponent(nullptr).Components(0));
+}
+
+void TestClasses::namesAreUniqueAndFoundIgnoringCase() {
+    TComponent owner(nullptr);
+    auto* a = new TComponent(&owner);
+    a->SetName(QStringLiteral("Edit1"));
+    auto* b = new TComponent(&owner);
+    QCOMPARE(owner.FindComponent(QStringLiteral("EDIT1")), a);
+    QVERIFY_THROWS_EXCEPTION(EComponentError, b->SetName(QStringLiteral("edit1")));
+    QVERIFY_THROWS_EXCEPTION(EComponentError, b->SetName(QStringLiteral("1abc")));
+    QVERIFY_THROWS_EXCEPTION(EComponentError, b->SetName(QStringLiteral("a b")));
+    b->SetName(QStringLiteral("MyEdit12"));
+    QCOMPARE(owner.FindComponent(QStringLiteral("myedit12")), b);
+    // A rename frees the old name.
+    a->SetName(QStringLiteral("Renamed"));
+    QCOMPARE(owner.FindComponent(QStringLiteral("Edit1")), nullptr);
+    b->SetName(QStringLiteral("Edit1"));
+    QCOMPARE(owner.FindComponent(QStringLiteral("edit1")), b);
+    delete b;
+    QCOMPARE(owner.FindComponent(QStringLiteral("Edit1")), nullptr);
+    QCOMPARE(owner.FindComponent(QString()), nullptr);
+}
+
+void TestClasses::freeNotificationTellsWatchers() {
+    QStringList log;
+    TComponent ownerA(nullptr), ownerB(nullptr);
+    auto* watcher = new Probe(&ownerA);
+    watcher->SetName(QStringLiteral("W"));
+    watcher->log = &log;
+    auto* watched = new Probe(&ownerB);
+    watched->SetName(QStringLiteral("X"));
+    watcher->FreeNotification(watched);
+    delete watched;
+    QVERIFY(log.contains(QStringLiteral("W sees X go")));
+    // The link is mutual: freeing the watcher first leaves nothing dangling.
+    auto* y = new Probe(&ownerB);
+    y->SetName(QStringLiteral("Y"));
+    watcher->log = nullptr;
+    watcher->FreeNotification(y);
+    delete watcher;
+    delete y;
+}
+
+void TestClasses::stringListIndexErrorsAndText() {
+    TStrings s;
+    int changes = 0;
+    s.OnChange = [&] { ++changes; };
+    s.SetStrings({QStringLiteral("a"), QString(), QStringLiteral("c")});
+    QCOMPARE(changes, 1);
+    QCOMPARE(s.Count(), 3);
+    QCOMPARE(s.Text(), QStringLiteral("a\n\nc\n"));
+    QVERIFY_THROWS_EXCEPTION(EStringListError, s.Strings(3));
+    QVERIFY_THROWS_EXCEPTION(EStringListError, s.Strings(-1));
+    QVERIFY_THROWS_EXCEPTION(EStringListError, s.Insert(5, QStringLiteral("x")));
+    s.SetText(QStringLiteral("x\r\ny\n"));
+    QCOMPARE(s.ToStringList(), QStringList({QStringLiteral("x"), QStringLiteral("y")}));
+    QCOMPARE(s.IndexOf(QStringLiteral("Y")), 1);
+    QCOMPARE(s.IndexOf(QStringLiteral("z")), -1);
+    TStrings copy;
+    copy.Assign(&s);
+    QCOMPARE(copy.ToStringList(), s.ToStringList());
+    TFont font;
+    QVERIFY_THROWS_EXCEPTION(EConvertError, copy.Assign(&font));
+}
+
+void TestClasses::sortedListIgnoresCaseAndKeepsArrivalOrderOfEquals() {
+    TStringList s;
+    s.SetSorted(true);
+    s.AddSortedBatch({QStringLiteral("b"), QStringLiteral("A"), QStringLiteral("a"), QStringLiteral("C")});
+    const QStringList r = s.ToStringList();
+    QCOMPARE(r.mid(2), QStringList({QStringLiteral("b"), QStringLiteral("C")}));
+    QCOMPARE(r.mid(0, 2), QStringList({QStringLiteral("A"), QStringLiteral("a")}));
+    QCOMPARE(s.Add(QStringLiteral("B")), 3);
+    QCOMPARE(s.Strings(3), QStringLiteral("B"));
+    QVERIFY_THROWS_EXCEPTION(EStringListError, s.Insert(0, QStringLiteral("x")));
+    QVERIFY(AnsiCompareText(QStringLiteral("abc"), QStringLiteral("ABD")) < 0);
+    QCOMPARE(AnsiCompareText(QStringLiteral("Arial"), QStringLiteral("ARIAL")), 0);
+}
+
+void TestClasses::eventIsUnassignedWhenReceiverIsGone() {
+    auto* r = new Receiver;
+    TNotifyEvent e(r, &Receiver::Handle);
+    QVERIFY(e.Assigned());
+    e(nullptr);
+    QCOMPARE(r->calls, 1);
+    delete r;
+    QVERIFY(!e.Assigned());
+    e(nullptr); // must not call into the freed receiver
+    QVERIFY(!TNotifyEvent().Assigned());
+}
+
+void TestClasses::fontPointsAndPixels() {
+    TestEnvironment env({}, 96);
+    QCOMPARE(MulDiv(19, 72, 96), 14);
+    QCOMPARE(MulDiv(19, 72, 120), 11);
+    QCOMPARE(MulDiv(-19, 72, 96), -14);
+    QCOMPARE(MulDiv(1, 1, 2), 1);
+    QCOMPARE(MulDiv(3, 1, 0), -1);
+    TFont f;
+    int changes = 0;
+    f.OnChange = [&] { ++changes; };
+    f.SetHeight(-19);
+    QCOMPARE(f.Size(), 14);
+    f.SetSize(100);
+    QCOMPARE(f.Height(), -133);
+    QCOMPARE(f.PixelSize(), 133);
+    f.SetSize(100); // unchanged: no notification
+    QCOMPARE(changes, 2);
+    f.SetStyle(TFontStyles(fsBold | fsItalic));
+    const QFont q = f.ToQFont();
+    QVERIFY(q.bold() && q.italic() && !q.underline());
+    QCOMPARE(q.pixelSize(), 133);
+    env.screen.SetPixelsPerInch(120);
+    f.SetHeight(-19);
+    QCOMPARE(f.Size(), 11);
+}
+
+void TestClasses::guardHandsErrorsToTheReport() {
+    TestEnvironment env;
+    QVERIFY(!Guard([] { throw EInvalidOperation(QStringLiteral("Nicht erlaubt")); }));
+    QVERIFY(Guard([] {}));
+    QVERIFY(!Guard([] { throw std::runtime_error("plain"); }));
+    QCOMPARE(env.errors, QStringList({QStringLiteral("Nicht erlaubt"), QStringLiteral("plain")}));
+}
+
+QTEST_MAIN(TestClasses)
 #include "tst_classes.moc"

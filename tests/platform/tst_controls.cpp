@@ -1,4 +1,240 @@
-#include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+// Controls: alignment layout, automatic heights, the virtualising scroll box,
+// value clamping, and the form's window behaviour.
+#include "TestMain.h"
+
+#include "ComCtrls.h"
+#include "ExtCtrls.h"
+#include "StdCtrls.h"
+
+#include <QLineEdit>
+
+class TestControls : public QObject {
+    Q_OBJECT
+private slots:
+    void alignmentFillsClientAreaInOrder();
+    void panelBevelsNarrowTheClientArea();
+    void editHeightFollowsItsFont();
+    void scrollBoxGivesWidgetsOnlyToChildrenInView();
+    void scrollingMovesChildrenAndClamps();
+    void valuesAreClamped();
+    void closeQueryAndCloseAction();
+    void formWithClientSizeAndCentering();
+};
+
+static TPanel* MakePanel(TWinControl* parent, TComponent* owner, TAlign align, QRect r) {
+    auto* p = new TPanel(owner);
+    p->SetBounds(r.x(), r.y(), r.width(), r.height());
+    p->SetAlign(align);
+    p->SetParent(parent);
+    return p;
+}
+
+void TestControls::alignmentFillsClientAreaInOrder() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 638, 426);
+    // The main window's arrangement: status bar and tool bar at the bottom, the
+    // lowest first; two left panels by their left edges; the rest to the client.
+    auto* status = MakePanel(&form, &form, alBottom, {0, 407, 638, 19});
+    auto* client = MakePanel(&form, &form, alClient, {247, 0, 391, 381});
+    auto* bar = MakePanel(&form, &form, alBottom, {0, 381, 638, 26});
+    auto* split = MakePanel(&form, &form, alLeft, {241, 0, 6, 381});
+    auto* list = MakePanel(&form, &form, alLeft, {0, 0, 241, 381});
+    QCOMPARE(status->BoundsRect(), QRect(0, 407, 638, 19));
+    QCOMPARE(bar->BoundsRect(), QRect(0, 381, 638, 26));
+    QCOMPARE(list->BoundsRect(), QRect(0, 0, 241, 381));
+    QCOMPARE(split->BoundsRect(), QRect(241, 0, 6, 381));
+    QCOMPARE(client->BoundsRect(), QRect(247, 0, 391, 381));
+    // Growing the form keeps every alignment; hiding a control gives its room away.
+    form.SetBounds(0, 0, 800, 500);
+    QCOMPARE(status->BoundsRect(), QRect(0, 481, 800, 19));
+    QCOMPARE(client->BoundsRect(), QRect(247, 0, 553, 455));
+    split->Hide();
+    QCOMPARE(client->Left(), 241);
+    // Changing an aligned control's width relays the others.
+    list->SetWidth(200);
+    QCOMPARE(client->BoundsRect(), QRect(200, 0, 600, 455));
+}
+
+void TestControls::panelBevelsNarrowTheClientArea() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 400, 300);
+    auto* p = MakePanel(&form, &form, alClient, {});
+    p->SetBevelInner(bvLowered); // outer bevel raised by default: two pixels in all
+    auto* inner = MakePanel(p, &form, alClient, {});
+    QCOMPARE(inner->BoundsRect(), QRect(2, 2, 396, 296));
+    p->SetBevelOuter(bvNone);
+    QCOMPARE(inner->BoundsRect(), QRect(1, 1, 398, 298));
+    p->SetBorderWidth(3);
+    QCOMPARE(inner->BoundsRect(), QRect(4, 4, 392, 292));
+}
+
+void TestControls::editHeightFollowsItsFont() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    auto* e = new TEdit(&form);
+    e->SetParent(&form);
+    e->Font()->SetName(QStringLiteral("DejaVu Sans"));
+    e->Font()->SetHeight(-30);
+    QFont q(QStringLiteral("DejaVu Sans"));
+    q.setPixelSize(30);
+    const QFontMetrics fm(q);
+    QCOMPARE(e->Height(), fm.ascent() + fm.descent() + 8);
+    const int before = e->Height();
+    e->Font()->SetHeight(-10);
+    QVERIFY(e->Height() < before);
+    e->SetAutoSize(false);
+    e->SetHeight(50);
+    e->Font()->SetHeight(-40);
+    QCOMPARE(e->Height(), 50);
+    // An edit without its own font follows its parent's.
+    auto* f = new TEdit(&form);
+    f->SetParent(&form);
+    QVERIFY(f->ParentFont());
+    form.Font()->SetName(QStringLiteral("DejaVu Serif"));
+    QCOMPARE(f->Font()->Name(), QStringLiteral("DejaVu Serif"));
+    QCOMPARE(e->Font()->Name(), QStringLiteral("DejaVu Sans"));
+}
+
+void TestControls::scrollBoxGivesWidgetsOnlyToChildrenInView() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 300);
+    auto* box = new TScrollBox(&form);
+    box->SetParent(&form);
+    box->SetAlign(alClient);
+    std::vector<TEdit*> edits;
+    for (int i = 0; i < 2000; ++i) {
+        auto* e = new TEdit(&form);
+        e->SetParent(box);
+        e->SetAutoSize(false);
+        e->SetBounds(0, i * 20, 200, 20);
+        e->SetText(QString::number(i));
+        edits.push_back(e);
+    }
+    QCOMPARE(box->RealizedCount(), 0);
+    form.Show();
+    QCoreApplication::processEvents();
+    const int realized = box->RealizedCount();
+    QVERIFY2(realized >= 14 && realized <= 40, qPrintable(QString::number(realized)));
+    QVERIFY(edits[0]->HandleAllocated());
+    QVERIFY(!edits[500]->HandleAllocated());
+    QCOMPARE(box->ContentHeight(), 40000);
+    // A hidden box gives no widgets to new children in view.
+    box->Hide();
+    box->VertScrollBar()->SetPosition(20000);
+    QCoreApplication::processEvents();
+    QVERIFY(!edits[1000]->HandleAllocated());
+    box->Show();
+    QVERIFY(edits[1000]->HandleAllocated());
+    QCoreApplication::processEvents();
+    // Out of view, unless it has the keyboard focus (the user may be typing in it).
+    QVERIFY(!edits[1]->HandleAllocated());
+    QCOMPARE(edits[0]->HandleAllocated(), edits[0]->Focused());
+    QCOMPARE(qobject_cast<QLineEdit*>(edits[1000]->Widget())->text(), QStringLiteral("1000"));
+}
+
+void TestControls::scrollingMovesChildrenAndClamps() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 204);
+    auto* box = new TScrollBox(&form);
+    box->SetParent(&form);
+    box->SetAlign(alClient);
+    auto* a = new TPanel(&form);
+    a->SetParent(box);
+    a->SetBounds(0, 0, 100, 500);
+    QCOMPARE(box->ClientHeight(), 200);
+    QCOMPARE(box->MaxScrollPosition(), 300);
+    box->VertScrollBar()->SetPosition(120);
+    QCOMPARE(a->Top(), -120);
+    box->VertScrollBar()->SetPosition(1000);
+    QCOMPARE(box->VertScrollBar()->Position(), 300);
+    QCOMPARE(a->Top(), -300);
+    box->VertScrollBar()->SetPosition(-5);
+    QCOMPARE(a->Top(), 0);
+    // The vertical scroll bar takes its width from the client area only when needed.
+    const int withBar = box->ClientWidth();
+    a->SetHeight(50);
+    QVERIFY(box->ClientWidth() > withBar);
+}
+
+void TestControls::valuesAreClamped() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    auto* t = new TTrackBar(&form);
+    t->SetParent(&form);
+    t->SetMin(1);
+    t->SetMax(100);
+    t->SetPosition(500);
+    QCOMPARE(t->Position(), 100);
+    t->SetPosition(0);
+    QCOMPARE(t->Position(), 1);
+    auto* p = new TProgressBar(&form);
+    p->SetParent(&form);
+    p->SetPosition(250);
+    QCOMPARE(p->Position(), 100);
+    p->SetMax(200);
+    QCOMPARE(p->Position(), 100);
+    p->SetMin(150);
+    QCOMPARE(p->Position(), 150);
+}
+
+class ClosingForm : public TForm {
+public:
+    using TForm::TForm;
+    bool allow = false;
+    TCloseAction action = caHide;
+    void Query(TObject*, bool& can) { can = allow; }
+    void OnCloseHandler(TObject*, TCloseAction& a) { a = action; }
+};
+
+void TestControls::closeQueryAndCloseAction() {
+    TestEnvironment env;
+    ClosingForm form(nullptr);
+    form.SetOnCloseQuery(TCloseQueryEvent(&form, &ClosingForm::Query));
+    form.SetOnClose(TCloseEvent(&form, &ClosingForm::OnCloseHandler));
+    form.Show();
+    form.Close();
+    QVERIFY(form.Visible()); // refused by the close query
+    form.allow = true;
+    form.action = caNone;
+    form.Close();
+    QVERIFY(form.Visible());
+    form.action = caHide;
+    form.Close();
+    QVERIFY(!form.Visible());
+    // The window system's close button goes the same way.
+    form.Show();
+    form.allow = false;
+    QVERIFY(form.Widget()->close() == false);
+    QVERIFY(form.Visible());
+}
+
+void TestControls::formWithClientSizeAndCentering() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    form.SetClientWidth(221);
+    form.SetClientHeight(153);
+    form.SetPosition(poScreenCenter);
+    form.Show();
+    QCOMPARE(form.Widget()->size(), QSize(221, 153));
+    const QRect s = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(form.Left(), s.left() + (s.width() - form.Width()) / 2);
+    // The user resizing the window reaches the form and its layout.
+    int resizes = 0;
+    struct Counter : QObject {
+        int* n;
+        void Count(TObject*) { ++*n; }
+    } counter;
+    counter.n = &resizes;
+    form.SetOnResize(TNotifyEvent(&counter, &Counter::Count));
+    form.Widget()->resize(400, 300);
+    QCOMPARE(form.ClientWidth(), 400);
+    QCOMPARE(form.ClientHeight(), 300);
+    QVERIFY(resizes >= 1);
+}
+
+QTEST_MAIN(TestControls)
 #include "tst_controls.moc"
