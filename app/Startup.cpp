@@ -1,12 +1,17 @@
 #include "Startup.h"
 
 #include "FormReader.h"
+#include "Trans.h"
 #include "unit1.h"
 #include "Unit2.h"
+#include "Unit4.h"
 
 #include <QStandardPaths>
 
-void RegisterGlyvexClasses() { RegisterStandardClasses(); }
+void RegisterGlyvexClasses() {
+    RegisterStandardClasses();
+    TClassRegistry::Register<TTranslator>();
+}
 
 QString FaceMetricsCacheFile() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
@@ -20,6 +25,7 @@ int RunGlyvex() {
     Form2->Show();
     Form2->Update();
     Application->CreateForm(Form1);
+    Application->CreateForm(Form4);
     Application->Run();
     return 0;
 }
