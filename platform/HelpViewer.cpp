@@ -54,9 +54,12 @@ bool THelpViewer::ShowContents(const QString& name) {
                               .arg(path.toHtmlEscaped()));
     } else {
         f.close();
-        // The same file again still starts over at its contents.
-        w.clear();
-        w.setSource(QUrl::fromLocalFile(path), QTextDocument::HtmlResource);
+        const QUrl url = QUrl::fromLocalFile(path);
+        // The same file again is read afresh and starts over at its contents.
+        if (w.source() == url)
+            w.reload();
+        else
+            w.setSource(url, QTextDocument::HtmlResource);
         w.verticalScrollBar()->setValue(0);
         const QString title = w.documentTitle();
         w.setWindowTitle(title.isEmpty() ? QFileInfo(path).fileName() : title);

@@ -74,6 +74,7 @@ private slots:
         QVERIFY(w->verticalScrollBar()->value() > 0);
         QVERIFY(Application->HelpCommand(HELP_CONTENTS, 0));
         QCOMPARE(w->verticalScrollBar()->value(), 0);
+        QVERIFY(w->toPlainText().startsWith("Inhalt"));
 
         Application->SetHelpFile("en.hlp");
         QVERIFY(Application->HelpContents());
