@@ -93,9 +93,9 @@ void TForm1::FormCreate(TObject*) {
     CreateEditfields();
     Label2->SetCaption(QString::number(TrackBar1->Position()));
     StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) + QStringLiteral(" Fonts"));
-    Label2->SetCaption(QString::number(TrackBar1->Position()));
     Translator1->SetCurrentLanguage(German);
     Application->SetHelpFile(QStringLiteral("glyvex.hlp"));
+    Label2->SetCaption(QString::number(TrackBar1->Position()));
 }
 
 void TForm1::FormClose(TObject*, TCloseAction&) {

@@ -289,8 +289,12 @@ void TMainMenu::ItemsChanged() {
 }
 
 void TMainMenu::RebuildShortCuts() {
+    // A handler may change shortcuts while one of them is still delivering its signal.
     for (auto& s : FShortCuts)
-        delete s.data();
+        if (s) {
+            s->setEnabled(false);
+            s->deleteLater();
+        }
     FShortCuts.clear();
     if (!FMenuBar) return;
     std::vector<TShortCut> seen;
