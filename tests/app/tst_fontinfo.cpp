@@ -64,17 +64,6 @@ private slots:
         Form4 = nullptr;
     }
 
-    void theWindowIsAStayOnTopToolWindow() {
-        QCOMPARE(Form4->FormStyle(), fsStayOnTop);
-        QCOMPARE(Form4->BorderStyle(), bsToolWindow);
-        QCOMPARE(Form4->BorderIcons(), TBorderIcons(biSystemMenu));
-        QCOMPARE(Form4->ClientWidth(), 202);
-        QCOMPARE(Form4->ClientHeight(), 247);
-        QCOMPARE(Form4->TabSheet1->Caption(), QStringLiteral("Details"));
-        QVERIFY(!Form4->Visible());
-        QVERIFY(Form4->Widget()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    }
-
     void itShowsTheSelectedFamilyWhenShownAndFollowsTheList() {
         Form1->FontInfo1Click(Form1->FontInfo1);
         QCOMPARE(Form4->Label1->Caption(), QStringLiteral("Alpha Sans"));

@@ -203,13 +203,6 @@ private slots:
         Form1->Alphabetansehen1->Click();
         QCOMPARE(Form1->PageControl1->ActivePage(), Form1->TabSheet1);
     }
-
-    void exitClosesTheMainWindow() {
-        Form1->Beenden1->Click();
-        QVERIFY(Form1->Closing());
-        QVERIFY(Application->Terminated());
-        QCOMPARE(Form2, nullptr);
-    }
 };
 
 QTEST_MAIN(TstLanguage)

@@ -44,12 +44,6 @@ private slots:
         QCOMPARE(viewer.FindFile(first.filePath("a.hlp")), QString());
     }
 
-    void theDefaultPathIsBesideTheProgramThenItsDataDirectory() {
-        const QString dir = QCoreApplication::applicationDirPath();
-        QCOMPARE(THelpViewer::DefaultSearchPath(),
-                 QStringList({dir, QDir::cleanPath(dir + "/../share/glyvex")}));
-    }
-
     void contentsOpenAtTheTopOfTheNamedFile() {
         QTemporaryDir dir;
         QByteArray body = "<html><head><title>Handbuch</title></head><body><h1 id=\"contents\">Inhalt</h1>";

@@ -83,49 +83,29 @@ private slots:
         QCOMPARE(t->IndexOfKey("Ärger"), -1);
     }
 
-    void readsArePositional() {
+    void readsArePositionalAndPutEntryWritesTheCurrentLanguage() {
         TForm form(nullptr);
         auto* t = MakeTranslator(&form, "T1", {"_A", "nur deutsch", "_B", "de", "en", "_C", "de"});
-        QCOMPARE(t->EntryText(t->IndexOfKey("_B"), German), QStringLiteral("de"));
         QCOMPARE(t->EntryText(t->IndexOfKey("_B"), English), QStringLiteral("en"));
         // An entry with one value line reads the next key as its English text.
         QCOMPARE(t->EntryText(t->IndexOfKey("_A"), English), QStringLiteral("_B"));
         QVERIFY_THROWS_EXCEPTION(EStringListError, t->EntryText(t->IndexOfKey("_C"), English));
-    }
 
-    void putEntryAppendsOrOverwritesTheCurrentLanguageOnly() {
-        TForm form(nullptr);
-        auto* t = MakeTranslator(&form, "T1", {});
-        t->PutEntry("_A", "Hallo");
-        QCOMPARE(Lines(t), QStringList({"_A", "Hallo", ""}));
+        // Writing into that short entry completes it instead of overwriting the next key.
         t->SetCurrentLanguage(English);
-        t->PutEntry("_B", "Hello");
-        QCOMPARE(Lines(t), QStringList({"_A", "Hallo", "", "_B", "", "Hello"}));
-        // Found ignoring case: the key keeps its spelling, only the English line changes.
-        t->PutEntry("_a", "Hi");
-        QCOMPARE(Lines(t), QStringList({"_A", "Hallo", "Hi", "_B", "", "Hello"}));
-    }
-
-    void putEntryKeepsTheNextKeyOfAShortEntry() {
-        TForm form(nullptr);
-        auto* t = MakeTranslator(&form, "T1", {"_A", "a", "_B", "b", "B"});
-        t->SetCurrentLanguage(English);
-        t->PutEntry("_A", "A");
-        QCOMPARE(Lines(t), QStringList({"_A", "a", "A", "_B", "b", "B"}));
-        // A text that merely looks like a key further up is no key line.
-        auto* u = MakeTranslator(&form, "T2", {"_C", "with space", "_D", "d", "D"});
+        t->PutEntry("_a", "only English");
+        QCOMPARE(Lines(t), QStringList({"_A", "nur deutsch", "only English", "_B", "de", "en", "_C", "de"}));
+        // An entry cut short at the end of the table cannot be written.
+        QVERIFY_THROWS_EXCEPTION(EStringListError, t->PutEntry("_C", "en"));
+        t->PutEntry("_New", "new");
+        t->SetCurrentLanguage(German);
+        t->PutEntry("_Neu", "neu");
+        QCOMPARE(Lines(t).mid(8), QStringList({"_New", "", "new", "_Neu", "neu", ""}));
+        // A value that looks like a key, below that key's own line, stays a value.
+        auto* u = MakeTranslator(&form, "T2", {"_D", "d", "D", "_E", "_D", "e"});
         u->SetCurrentLanguage(English);
-        u->PutEntry("_D", "x");
-        QCOMPARE(Lines(u), QStringList({"_C", "with space", "_D", "d", "x"}));
-    }
-
-    void putEntryOnAnEntryCutShortAtTheEndFails() {
-        TForm form(nullptr);
-        auto* t = MakeTranslator(&form, "T1", {"_A", "a", "A", "_B", "b"});
-        t->SetCurrentLanguage(English);
-        t->PutEntry("_A", "first");
-        QVERIFY_THROWS_EXCEPTION(EStringListError, t->PutEntry("_B", "second"));
-        QCOMPARE(Lines(t), QStringList({"_A", "a", "first", "_B", "b"}));
+        u->PutEntry("_E", "x");
+        QCOMPARE(Lines(u), QStringList({"_D", "d", "D", "_E", "_D", "x"}));
     }
 
     void constructorNeedsAFormAsOwner() {
