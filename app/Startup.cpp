@@ -2,7 +2,9 @@
 
 #include "FormReader.h"
 #include "RXSplit.h"
+#include "Trans.h"
 #include "Unit2.h"
+#include "Unit4.h"
 #include "unit1.h"
 
 #include <QStandardPaths>
@@ -10,6 +12,7 @@
 void RegisterGlyvexClasses() {
     RegisterStandardClasses();
     TClassRegistry::Register<TRxSplitter>();
+    TClassRegistry::Register<TTranslator>();
 }
 
 QString FaceMetricsCacheFile() {
@@ -24,6 +27,7 @@ int RunGlyvex() {
     Form2->Show();
     Form2->Update();
     Application->CreateForm(Form1);
+    Application->CreateForm(Form4);
     Application->Run();
     return 0;
 }

@@ -8,4 +8,5 @@ TForm2::TForm2(TComponent* AOwner) : TForm(AOwner) {
     BindComponent(Image1, "Image1");
     BindComponent(Label1, "Label1");
     BindComponent(ProgressBar1, "ProgressBar1");
+    BindComponent(Translator1, "Translator1");
 }

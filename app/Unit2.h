@@ -5,6 +5,7 @@
 #include "ExtCtrls.h"
 #include "Forms.h"
 #include "StdCtrls.h"
+#include "Trans.h"
 
 class TForm2 : public TForm {
     Q_OBJECT
@@ -15,6 +16,7 @@ public:
     TImage* Image1 = nullptr;
     TLabel* Label1 = nullptr;
     TProgressBar* ProgressBar1 = nullptr;
+    TTranslator* Translator1 = nullptr;
 };
 
 extern TForm2* Form2;

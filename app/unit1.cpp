@@ -1,6 +1,7 @@
 #include "unit1.h"
 
 #include "Unit2.h"
+#include "Unit4.h"
 
 TForm1* Form1 = nullptr;
 
@@ -30,16 +31,44 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
     BindComponent(RxSplitter1, "RxSplitter1");
     BindComponent(Panel1, "Panel1");
     BindComponent(ListBox1, "ListBox1");
+    BindComponent(MainMenu2, "MainMenu2");
+    BindComponent(Datei1, "Datei1");
+    BindComponent(Beenden1, "Beenden1");
+    BindComponent(Ansicht1, "Ansicht1");
+    BindComponent(Alphabetansehen1, "Alphabetansehen1");
+    BindComponent(VorgegebenenTextansehen1, "VorgegebenenTextansehen1");
+    BindComponent(N2, "N2");
+    BindComponent(FontInfo1, "FontInfo1");
+    BindComponent(N1, "N1");
+    BindComponent(English1, "English1");
+    BindComponent(Hilfe1, "Hilfe1");
+    BindComponent(Inhalt1, "Inhalt1");
+    BindComponent(Info1, "Info1");
+    BindComponent(Translator1, "Translator1");
 }
 
 std::span<const TMethodBinding> TForm1::PublishedMethods() const {
     static const TMethodBinding methods[] = {
-        PUBLISHED_METHOD(TForm1, FormCreate),       PUBLISHED_METHOD(TForm1, FormClose),
-        PUBLISHED_METHOD(TForm1, FormResize),       PUBLISHED_METHOD(TForm1, ListBox1Click),
-        PUBLISHED_METHOD(TForm1, ListBox1DblClick), PUBLISHED_METHOD(TForm1, TrackBar1Change),
-        PUBLISHED_METHOD(TForm1, CheckBox1Click),   PUBLISHED_METHOD(TForm1, CheckBox2Click),
-        PUBLISHED_METHOD(TForm1, Button1Click),     PUBLISHED_METHOD(TForm1, PageControl1Change),
+        PUBLISHED_METHOD(TForm1, FormCreate),
+        PUBLISHED_METHOD(TForm1, FormClose),
+        PUBLISHED_METHOD(TForm1, FormResize),
+        PUBLISHED_METHOD(TForm1, ListBox1Click),
+        PUBLISHED_METHOD(TForm1, ListBox1DblClick),
+        PUBLISHED_METHOD(TForm1, TrackBar1Change),
+        PUBLISHED_METHOD(TForm1, CheckBox1Click),
+        PUBLISHED_METHOD(TForm1, CheckBox2Click),
+        PUBLISHED_METHOD(TForm1, Button1Click),
+        PUBLISHED_METHOD(TForm1, PageControl1Change),
         PUBLISHED_METHOD(TForm1, Edit99DblClick),
+        PUBLISHED_METHOD(TForm1, Beenden1Click),
+        PUBLISHED_METHOD(TForm1, Alphabetansehen1Click),
+        PUBLISHED_METHOD(TForm1, VorgegebenenTextansehen1Click),
+        PUBLISHED_METHOD(TForm1, FontInfo1Click),
+        PUBLISHED_METHOD(TForm1, English1Click),
+        PUBLISHED_METHOD(TForm1, Inhalt1Click),
+        PUBLISHED_METHOD(TForm1, Info1Click),
+        PUBLISHED_METHOD(TForm1, FormKeyDown),
+        PUBLISHED_METHOD(TForm1, Translator1AfterTranslate),
     };
     return methods;
 }
@@ -64,8 +93,9 @@ void TForm1::FormCreate(TObject*) {
     TrackBar1->SetPosition(Memo1->Font()->Size());
     CreateEditfields();
     Label2->SetCaption(QString::number(TrackBar1->Position()));
-    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) +
-                                            QStringLiteral(" Fonts"));
+    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) + QStringLiteral(" Fonts"));
+    Translator1->SetCurrentLanguage(German);
+    Application->SetHelpFile(QStringLiteral("glyvex.hlp"));
     Label2->SetCaption(QString::number(TrackBar1->Position()));
 }
 
@@ -89,6 +119,16 @@ void TForm1::ListBox1Click(TObject*) {
     Memo1->Font()->SetName(face);
     Memo2->Font()->SetName(face);
     StatusBar1->Panels()->Items(1)->SetText(face);
+    SelectionChanged();
+}
+
+QString TForm1::SelectedFamily() const {
+    const int i = ListBox1->ItemIndex();
+    return i < 0 ? QString() : ListBox1->Items()->Strings(i);
+}
+
+void TForm1::SelectionChanged() {
+    if (Form4 && Form4->Visible()) Form4->ShowFamily(SelectedFamily());
 }
 
 void TForm1::ListBox1DblClick(TObject*) {
@@ -225,5 +265,61 @@ void TForm1::Edit99DblClick(TObject* Sender) {
     Memo2->Font()->SetName(face);
     // The status bar always names the selected font.
     StatusBar1->Panels()->Items(1)->SetText(face);
+    SelectionChanged();
     PageControl1->SetActivePage(TabSheet1);
+}
+
+// ---------------------------------------------------------------------------
+// Menu, keys, help and language
+
+void TForm1::Beenden1Click(TObject*) {
+    Close();
+}
+
+void TForm1::Alphabetansehen1Click(TObject*) {
+    PageControl1->SetActivePage(TabSheet1);
+}
+
+void TForm1::VorgegebenenTextansehen1Click(TObject*) {
+    PageControl1->SetActivePage(TabSheet2);
+    RefreshEditfields();
+}
+
+void TForm1::FontInfo1Click(TObject* Sender) {
+    // The window and the check mark flip independently: closing the window
+    // with its own button leaves the mark as it is.
+    if (Form4) Form4->SetVisible(!Form4->Visible());
+    if (auto* item = dynamic_cast<TMenuItem*>(Sender)) item->SetChecked(!item->Checked());
+}
+
+void TForm1::English1Click(TObject*) {
+    const bool toGerman = Translator1->CurrentLanguage() == English;
+    const TLanguage language = toGerman ? German : English;
+    Translator1->SetCurrentLanguage(language);
+    if (Form2) Form2->Translator1->SetCurrentLanguage(language);
+    Application->SetHelpFile(toGerman ? QStringLiteral("glyvex.hlp") : QStringLiteral("glyvexe.hlp"));
+}
+
+void TForm1::Inhalt1Click(TObject*) {
+    Application->HelpContents();
+}
+
+void TForm1::Info1Click(TObject*) {}
+
+void TForm1::FormKeyDown(TObject*, Word& Key, TShiftState) {
+    if (Key == VK_F1) Application->HelpContents();
+}
+
+void TForm1::Translator1AfterTranslate(TObject*) {
+    // Translation has just set the size label to its table text.
+    Label2->SetCaption(QString::number(TrackBar1->Position()));
+    if (Translator1->CurrentLanguage() == German) {
+        Memo2->Hide();
+        Memo1->Show();
+        Application->SetHelpFile(QStringLiteral("glyvex.hlp"));
+    } else {
+        Memo1->Hide();
+        Memo2->Show();
+        Application->SetHelpFile(QStringLiteral("glyvexe.hlp"));
+    }
 }

@@ -1,12 +1,15 @@
 // The main window: the font list, the Alphabet page with its preview, the Text
-// page with one edit field per installed font, and the size and style bar.
+// page with one edit field per installed font, the size and style bar, and the
+// menu with the language switch, help and the font-info window.
 #pragma once
 
 #include "ComCtrls.h"
 #include "ExtCtrls.h"
 #include "Forms.h"
+#include "Menus.h"
 #include "RXSplit.h"
 #include "StdCtrls.h"
+#include "Trans.h"
 
 class TForm1 : public TForm {
     Q_OBJECT
@@ -37,6 +40,20 @@ public:
     TRxSplitter* RxSplitter1 = nullptr;
     TPanel* Panel1 = nullptr;
     TListBox* ListBox1 = nullptr;
+    TMainMenu* MainMenu2 = nullptr;
+    TMenuItem* Datei1 = nullptr;
+    TMenuItem* Beenden1 = nullptr;
+    TMenuItem* Ansicht1 = nullptr;
+    TMenuItem* Alphabetansehen1 = nullptr;
+    TMenuItem* VorgegebenenTextansehen1 = nullptr;
+    TMenuItem* N2 = nullptr;
+    TMenuItem* FontInfo1 = nullptr;
+    TMenuItem* N1 = nullptr;
+    TMenuItem* English1 = nullptr;
+    TMenuItem* Hilfe1 = nullptr;
+    TMenuItem* Inhalt1 = nullptr;
+    TMenuItem* Info1 = nullptr;
+    TTranslator* Translator1 = nullptr;
 
     void FormCreate(TObject* Sender);
     void FormClose(TObject* Sender, TCloseAction& Action);
@@ -49,6 +66,18 @@ public:
     void Button1Click(TObject* Sender);
     void PageControl1Change(TObject* Sender);
     void Edit99DblClick(TObject* Sender);
+    void Beenden1Click(TObject* Sender);
+    void Alphabetansehen1Click(TObject* Sender);
+    void VorgegebenenTextansehen1Click(TObject* Sender);
+    void FontInfo1Click(TObject* Sender);
+    void English1Click(TObject* Sender);
+    void Inhalt1Click(TObject* Sender);
+    void Info1Click(TObject* Sender);
+    void FormKeyDown(TObject* Sender, Word& Key, TShiftState Shift);
+    void Translator1AfterTranslate(TObject* Sender);
+
+    // The family selected in the font list; empty when nothing is selected.
+    QString SelectedFamily() const;
 
     // Re-applies face, size, style, width and text to every per-font field and
     // stacks them by their heights, keeping the user's scroll position.
@@ -66,6 +95,8 @@ private:
     std::vector<TEdit*> Editfields() const;
     void ShowProgress(int done, int total);
     QString FieldText(const QString& face) const;
+    // Keeps the font-info window in step with the selection while it shows.
+    void SelectionChanged();
 
     int FEditTop = 0;
     bool FClosing = false;

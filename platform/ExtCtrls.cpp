@@ -1,8 +1,11 @@
 #include "ExtCtrls.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGroupBox>
 #include <QPainter>
 #include <QPalette>
+#include <QRadioButton>
 
 void Frame3D(QPainter& p, QRect& r, const QColor& topLeft, const QColor& bottomRight, int width) {
     for (int i = 0; i < width; ++i) {
@@ -81,6 +84,87 @@ void TCustomPanel::Paint(QPainter& p) {
                                                                : Qt::AlignLeft;
         p.drawText(r, int(h | Qt::AlignVCenter), FCaption);
     }
+}
+
+// ---------------------------------------------------------------------------
+
+TRadioGroup::TRadioGroup(TComponent* AOwner) : TWinControl(AOwner), FItems(std::make_unique<TStrings>()) {
+    FWidth = 185;
+    FHeight = 105;
+    FTabStop = true;
+    FItems->OnChange = [this] { ItemsChanged(); };
+}
+
+TRadioGroup::~TRadioGroup() = default;
+
+void TRadioGroup::SetItemIndex(int value) {
+    if (value < -1 || value >= FItems->Count()) value = -1;
+    FItemIndex = value;
+    UpdateButtons();
+}
+
+void TRadioGroup::SelectByUser(int index) {
+    SetItemIndex(index);
+    Click();
+}
+
+void TRadioGroup::ItemsChanged() {
+    if (FItemIndex >= FItems->Count()) FItemIndex = -1;
+    auto* box = qobject_cast<QGroupBox*>(Widget());
+    if (!box) return;
+    const auto old = box->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+    if (old.size() != FItems->Count()) {
+        qDeleteAll(old);
+        for (int i = 0; i < FItems->Count(); ++i) {
+            auto* r = new QRadioButton(box);
+            r->setAutoExclusive(false);
+            QObject::connect(r, &QRadioButton::clicked, this, [this, i] { Guard([&] { SelectByUser(i); }); });
+            r->show();
+        }
+    }
+    UpdateButtons();
+    LayoutButtons();
+}
+
+void TRadioGroup::UpdateButtons() {
+    auto* box = qobject_cast<QGroupBox*>(Widget());
+    if (!box) return;
+    const auto buttons = box->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+    for (int i = 0; i < buttons.size() && i < FItems->Count(); ++i) {
+        QSignalBlocker block(buttons[i]);
+        buttons[i]->setText(FItems->Strings(i));
+        buttons[i]->setChecked(i == FItemIndex);
+    }
+}
+
+void TRadioGroup::LayoutButtons() {
+    auto* box = qobject_cast<QGroupBox*>(Widget());
+    if (!box) return;
+    const auto buttons = box->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+    if (buttons.isEmpty()) return;
+    // The buttons share the height below the caption in equal rows.
+    const int top = QFontMetrics(FFont->ToQFont()).height();
+    const int row = std::max(1, (FHeight - top - 4) / int(buttons.size()));
+    for (int i = 0; i < buttons.size(); ++i)
+        buttons[i]->setGeometry(8, top + i * row, std::max(0, FWidth - 16), row);
+}
+
+QWidget* TRadioGroup::CreateWidget(QWidget* parentWidget) {
+    return new QGroupBox(FCaption, parentWidget);
+}
+
+void TRadioGroup::InitWidget(QWidget* w) {
+    TWinControl::InitWidget(w);
+    ItemsChanged();
+}
+
+void TRadioGroup::ApplyGeometry() {
+    TWinControl::ApplyGeometry();
+    LayoutButtons();
+}
+
+void TRadioGroup::CaptionChanged() {
+    if (auto* g = qobject_cast<QGroupBox*>(Widget())) g->setTitle(FCaption);
 }
 
 // ---------------------------------------------------------------------------

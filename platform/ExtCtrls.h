@@ -1,4 +1,4 @@
-// Panels, framing boxes and pictures.
+// Panels, radio groups, framing boxes and pictures.
 #pragma once
 
 #include "Controls.h"
@@ -47,6 +47,37 @@ class TPanel : public TCustomPanel {
     Q_PROPERTY(Types::TFormBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
 public:
     using TCustomPanel::TCustomPanel;
+};
+
+// A framed group of radio buttons, one per line of Items.
+class TRadioGroup : public TWinControl {
+    Q_OBJECT
+    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+    Q_PROPERTY(TStrings* Items READ Items WRITE SetItems)
+    Q_PROPERTY(int ItemIndex READ ItemIndex WRITE SetItemIndex)
+public:
+    explicit TRadioGroup(TComponent* AOwner);
+    ~TRadioGroup() override;
+    TStrings* Items() const { return FItems.get(); }
+    void SetItems(TStrings* value) { FItems->Assign(value); }
+    int ItemIndex() const { return FItemIndex; }
+    // -1 selects nothing. Selecting in code does not fire OnClick.
+    void SetItemIndex(int value);
+    // What the user's click on button `index` does: selects it, then fires OnClick.
+    void SelectByUser(int index);
+
+protected:
+    QWidget* CreateWidget(QWidget* parentWidget) override;
+    void InitWidget(QWidget* w) override;
+    void ApplyGeometry() override;
+    void CaptionChanged() override;
+    void ClickFromWidget() override {}
+    void ItemsChanged();
+    void UpdateButtons();
+    void LayoutButtons();
+
+    std::unique_ptr<TStrings> FItems;
+    int FItemIndex = -1;
 };
 
 class TBevel : public TControl {

@@ -3,6 +3,7 @@
 #include "ComCtrls.h"
 #include "ExtCtrls.h"
 #include "Forms.h"
+#include "Menus.h"
 #include "StdCtrls.h"
 
 #include <QFile>
@@ -522,6 +523,11 @@ void RegisterStandardClasses() {
     TClassRegistry::Register<TStatusBar>();
     TClassRegistry::Register<TProgressBar>();
     TClassRegistry::Register<TScrollBox>();
+    TClassRegistry::Register<TRadioButton>();
+    TClassRegistry::Register<TRadioGroup>();
+    TClassRegistry::Register<TMainMenu>();
+    TClassRegistry::Register<TPopupMenu>();
+    TClassRegistry::Register<TMenuItem>();
 }
 
 void TFormReader::ReadForm(TCustomForm* form, const QString& resource) {

@@ -2,11 +2,13 @@
 
 #include "FaceMetrics.h"
 #include "FormReader.h"
+#include "HelpViewer.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
@@ -274,11 +276,34 @@ QWidget* TCustomForm::ClientWidget() const {
 }
 
 void TCustomForm::SetMenuBarWidget(QWidget* w) {
+    if (FMenuBar && FMenuBar != w && FMenuBar->parentWidget() == FWidget.data()) {
+        FMenuBar->hide();
+        FMenuBar->setParent(nullptr);
+    }
     FMenuBar = w;
     if (w && FWidget) w->setParent(FWidget);
     if (w && FWidget) w->show();
     ApplyGeometry();
     Realign();
+}
+
+void TCustomForm::SetMenu(TMainMenu* menu) {
+    if (menu == FMenu) return;
+    if (FMenu) FMenu->RemoveFreeNotification(this);
+    FMenu = menu;
+    if (menu) menu->FreeNotification(this);
+    SetMenuBarWidget(menu ? menu->MenuBar() : nullptr);
+}
+
+void TCustomForm::Notification(TComponent* AComponent, TOperation operation) {
+    TWinControl::Notification(AComponent, operation);
+    if (operation != TOperation::opRemove || !FMenu || AComponent != FMenu.data()) return;
+    FMenu = nullptr;
+    // While the form is torn down its window goes anyway; no layout is needed.
+    if (IsDestroying())
+        FMenuBar = nullptr;
+    else
+        SetMenuBarWidget(nullptr);
 }
 
 void TCustomForm::SetBorderStyle(TFormBorderStyle v) {
@@ -553,9 +578,32 @@ TApplication::TApplication() : TComponent(nullptr) {
 
 TApplication::~TApplication() {
     Destroying();
-    while (ComponentCount() > 0)
-        delete Components(ComponentCount() - 1);
+    while (ComponentCount() > 0) delete Components(ComponentCount() - 1);
+    FHelpViewer.reset();
     if (Application == this) Application = nullptr;
+}
+
+THelpViewer* TApplication::HelpViewer() {
+    if (!FHelpViewer) FHelpViewer = std::make_unique<THelpViewer>();
+    return FHelpViewer.get();
+}
+
+bool TApplication::HelpCommand(int command, int data) {
+    Q_UNUSED(data);
+    if (FHelpFile.isEmpty()) return false;
+    switch (command) {
+    case HELP_CONTENTS:
+        return HelpViewer()->ShowContents(FHelpFile);
+    case HELP_QUIT:
+        if (FHelpViewer) FHelpViewer->Quit();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TApplication::HelpContents() {
+    return HelpCommand(HELP_CONTENTS, 0);
 }
 
 void TApplication::SetTitle(const QString& v) {
@@ -570,7 +618,12 @@ void TApplication::Notification(TComponent* c, TOperation op) {
 
 void TApplication::Run() {
     FRunning = true;
-    if (FMainForm && !FTerminated) Guard([&] { FMainForm->Show(); });
+    if (FMainForm && !FTerminated)
+        Guard([&] {
+            FMainForm->Show();
+            // The main window starts active, also where no window manager activates it.
+            if (QWidget* w = FMainForm->Widget()) w->activateWindow();
+        });
     if (!FTerminated) QApplication::exec();
     FRunning = false;
 }

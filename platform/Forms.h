@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Controls.h"
+#include "Menus.h"
 
 #include <QCursor>
 #include <QHash>
@@ -11,6 +12,7 @@
 
 class QScrollBar;
 class TFaceMetrics;
+class THelpViewer;
 
 using TCloseEvent = TEvent<TObject*, TCloseAction&>;
 using TCloseQueryEvent = TEvent<TObject*, bool&>;
@@ -131,6 +133,7 @@ class TCustomForm : public TWinControl {
     Q_PROPERTY(bool KeyPreview READ KeyPreview WRITE SetKeyPreview)
     Q_PROPERTY(bool Scaled READ Scaled WRITE SetScaled)
     Q_PROPERTY(TWinControl* ActiveControl READ ActiveControl WRITE SetActiveControl)
+    Q_PROPERTY(TMainMenu* Menu READ Menu WRITE SetMenu)
     Q_PROPERTY(TNotifyEvent OnCreate READ OnCreate WRITE SetOnCreate)
     Q_PROPERTY(TNotifyEvent OnDestroy READ OnDestroy WRITE SetOnDestroy)
     Q_PROPERTY(TNotifyEvent OnShow READ OnShow WRITE SetOnShow)
@@ -170,6 +173,9 @@ public:
     void SetScaled(bool v) { FScaled = v; }
     TWinControl* ActiveControl() const;
     void SetActiveControl(TWinControl* c);
+    // The main menu shown as the window's menu bar.
+    TMainMenu* Menu() const { return FMenu.data(); }
+    void SetMenu(TMainMenu* menu);
     int ModalResult() const { return FModalResult; }
     // Ends a modal showing (after the close checks) when v is not mrNone.
     void SetModalResult(int v);
@@ -216,6 +222,7 @@ protected:
     void ApplyWindowFlags();
     void ApplyGeometry() override;
     bool WidgetEvent(QEvent* event) override;
+    void Notification(TComponent* AComponent, TOperation operation) override;
     virtual void DoShow();
     virtual void DoHide();
     int MenuBarHeight() const;
@@ -236,6 +243,7 @@ protected:
     QPointer<QWidget> FClient;
     QPointer<QWidget> FMenuBar;
     QPointer<TWinControl> FActiveControl;
+    QPointer<TMainMenu> FMenu;
     TNotifyEvent FOnCreate, FOnDestroy, FOnShow, FOnHide;
     TCloseEvent FOnClose;
     TCloseQueryEvent FOnCloseQuery;
@@ -259,6 +267,12 @@ public:
     void SetTitle(const QString& v);
     QString HelpFile() const { return FHelpFile; }
     void SetHelpFile(const QString& v) { FHelpFile = v; }
+    // Runs a help command (HELP_CONTENTS, HELP_QUIT) on the current help file;
+    // false when there is no help file or the command did not succeed.
+    bool HelpCommand(int command, int data);
+    // Shows the contents of the current help file.
+    bool HelpContents();
+    THelpViewer* HelpViewer();
     TCustomForm* MainForm() const { return FMainForm; }
 
     // Creates a form; the first form made this way becomes the main form. The
@@ -286,6 +300,7 @@ protected:
 private:
     QString FTitle;
     QString FHelpFile;
+    std::unique_ptr<THelpViewer> FHelpViewer;
     TCustomForm* FMainForm = nullptr;
     bool FRunning = false;
     bool FTerminated = false;

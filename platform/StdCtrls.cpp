@@ -10,6 +10,7 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStringListModel>
 #include <QStyledItemDelegate>
 
@@ -339,6 +340,51 @@ QWidget* TCheckBox::CreateWidget(QWidget* parentWidget) {
 
 void TCheckBox::CaptionChanged() {
     if (auto* c = qobject_cast<QCheckBox*>(Widget())) c->setText(FCaption);
+}
+
+// ---------------------------------------------------------------------------
+
+TRadioButton::TRadioButton(TComponent* AOwner) : TWinControl(AOwner) {
+    FWidth = 113;
+    FHeight = 17;
+    FTabStop = true;
+}
+
+void TRadioButton::SetChecked(bool value) {
+    if (value == FChecked) return;
+    FChecked = value;
+    if (auto* r = qobject_cast<QRadioButton*>(Widget())) {
+        QSignalBlocker block(r);
+        r->setChecked(value);
+    }
+    if (!value || !Parent()) return;
+    for (int i = 0; i < Parent()->ControlCount(); ++i)
+        if (auto* other = dynamic_cast<TRadioButton*>(Parent()->Controls(i)); other && other != this)
+            other->SetChecked(false);
+}
+
+void TRadioButton::SelectByUser() {
+    SetChecked(true);
+    Click();
+}
+
+QWidget* TRadioButton::CreateWidget(QWidget* parentWidget) {
+    auto* r = new QRadioButton(FCaption, parentWidget);
+    // The control keeps the group's state, also for siblings that have no widget.
+    r->setAutoExclusive(false);
+    r->setChecked(FChecked);
+    QObject::connect(r, &QRadioButton::clicked, this, [this, r] {
+        {
+            QSignalBlocker block(r);
+            r->setChecked(true);
+        }
+        Guard([&] { SelectByUser(); });
+    });
+    return r;
+}
+
+void TRadioButton::CaptionChanged() {
+    if (auto* r = qobject_cast<QRadioButton*>(Widget())) r->setText(FCaption);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,5 @@
 // Standard controls: label, single- and multi-line edit, push button, check box,
-// list box and group box.
+// radio button, list box and group box.
 #pragma once
 
 #include "Controls.h"
@@ -177,6 +177,26 @@ protected:
     void ClickFromWidget() override {}
     bool FChecked = false;
     TAlignment FAlignment = taRightJustify;
+};
+
+class TRadioButton : public TWinControl {
+    Q_OBJECT
+    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+    Q_PROPERTY(bool Checked READ Checked WRITE SetChecked)
+public:
+    explicit TRadioButton(TComponent* AOwner);
+    bool Checked() const { return FChecked; }
+    // Checking one radio button unchecks the others of the same parent. Setting
+    // the state in code does not fire OnClick.
+    void SetChecked(bool value);
+    // What the user's click does: checks the button, then fires OnClick.
+    void SelectByUser();
+
+protected:
+    QWidget* CreateWidget(QWidget* parentWidget) override;
+    void CaptionChanged() override;
+    void ClickFromWidget() override {}
+    bool FChecked = false;
 };
 
 class TListBox : public TWinControl {

@@ -1,0 +1,119 @@
+#include "TestMain.h"
+
+#include "HelpViewer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+
+namespace {
+
+void Write(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+} // namespace
+
+class TstHelpViewer : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestEnvironment> env;
+
+private slots:
+    void init() { env = std::make_unique<TestEnvironment>(); }
+    void cleanup() { env.reset(); }
+
+    void findsBareNamesAlongTheSearchPathInOrder() {
+        QTemporaryDir first, second;
+        Write(second.filePath("a.hlp"), "<p>second</p>");
+        Write(first.filePath("b.hlp"), "<p>first</p>");
+        Write(second.filePath("b.hlp"), "<p>second</p>");
+        QDir(first.path()).mkdir("a.hlp"); // a directory is no help file
+        THelpViewer viewer;
+        viewer.SetSearchPath({first.path(), second.path()});
+        QCOMPARE(viewer.FindFile("a.hlp"), second.filePath("a.hlp"));
+        QCOMPARE(viewer.FindFile("b.hlp"), first.filePath("b.hlp"));
+        QCOMPARE(viewer.FindFile("c.hlp"), QString());
+        QCOMPARE(viewer.FindFile(""), QString());
+        // A name with a directory is taken as it is.
+        QCOMPARE(viewer.FindFile(second.filePath("b.hlp")), second.filePath("b.hlp"));
+        QCOMPARE(viewer.FindFile(first.filePath("a.hlp")), QString());
+    }
+
+    void contentsOpenAtTheTopOfTheNamedFile() {
+        QTemporaryDir dir;
+        QByteArray body = "<html><head><title>Handbuch</title></head><body><h1 id=\"contents\">Inhalt</h1>";
+        for (int i = 0; i < 200; ++i)
+            body += "<p id=\"p" + QByteArray::number(i) + "\">Absatz</p>";
+        Write(dir.filePath("de.hlp"), body + "</body></html>");
+        Write(dir.filePath("en.hlp"), "<html><head><title>Manual</title></head><body>Contents</body></html>");
+        Application->HelpViewer()->SetSearchPath({dir.path()});
+
+        QVERIFY(!Application->HelpContents()); // no help file chosen yet
+        QVERIFY(!Application->HelpViewer()->Window());
+
+        Application->SetHelpFile("de.hlp");
+        QVERIFY(Application->HelpContents());
+        QTextBrowser* w = Application->HelpViewer()->Window();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Handbuch"));
+        QVERIFY(w->toPlainText().startsWith("Inhalt"));
+
+        // Opening the contents again starts over at the top.
+        w->scrollToAnchor("p150");
+        QVERIFY(w->verticalScrollBar()->value() > 0);
+        QVERIFY(Application->HelpCommand(HELP_CONTENTS, 0));
+        QCOMPARE(w->verticalScrollBar()->value(), 0);
+        QVERIFY(w->toPlainText().startsWith("Inhalt"));
+
+        Application->SetHelpFile("en.hlp");
+        QVERIFY(Application->HelpContents());
+        QCOMPARE(Application->HelpViewer()->Window(), w);
+        QCOMPARE(w->windowTitle(), QStringLiteral("Manual"));
+        QCOMPARE(w->toPlainText(), QStringLiteral("Contents"));
+
+        QVERIFY(Application->HelpCommand(HELP_QUIT, 0));
+        QVERIFY(!w->isVisible());
+        QVERIFY(!Application->HelpCommand(99, 0));
+    }
+
+    void aMissingFileIsExplainedInTheWindow() {
+        QTemporaryDir dir;
+        Application->HelpViewer()->SetSearchPath({dir.path()});
+        Application->SetHelpFile("glyvexe.hlp");
+        QVERIFY(!Application->HelpContents());
+        QTextBrowser* w = Application->HelpViewer()->Window();
+        QVERIFY(w && w->isVisible());
+        QVERIFY(w->windowTitle().contains("glyvexe.hlp"));
+        QVERIFY(w->toPlainText().contains("„glyvexe.hlp“ wurde nicht gefunden"));
+        QVERIFY(w->toPlainText().contains(dir.path()));
+        QVERIFY(env->errors.isEmpty());
+    }
+
+    void theShippedDocumentsCoverTheWholeProgram() {
+        // Both languages have the same topics, found where the program looks for them.
+        const QStringList topics{"contents",  "mainwindow", "fontlist",  "alphabet",  "text",      "sizebar",
+                                 "statusbar", "menus",      "menu-file", "menu-view", "menu-help", "keys",
+                                 "language",  "fontinfo",   "about",     "splash",    "settings"};
+        THelpViewer viewer;
+        for (const char* name : {"glyvex.hlp", "glyvexe.hlp"}) {
+            const QString path = viewer.FindFile(name);
+            QVERIFY2(!path.isEmpty(), name);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QString html = QString::fromUtf8(f.readAll());
+            for (const QString& t : topics)
+                QVERIFY2(html.contains(QStringLiteral("id=\"%1\"").arg(t)),
+                         qPrintable(name + (" lacks " + t)));
+            for (const char* key : {"F1", "+I"})
+                QVERIFY2(html.contains(key), name);
+        }
+    }
+};
+
+QTEST_MAIN(TstHelpViewer)
+#include "tst_helpviewer.moc"

@@ -1,0 +1,168 @@
+#include "Trans.h"
+
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "Menus.h"
+#include "StdCtrls.h"
+
+namespace {
+
+// Kinds whose caption the table holds under "_" + Name. Radio groups and panels
+// are handled beside them; sibling classes (a splitter, a credits panel) that are
+// no TPanel stay out.
+bool IsCaptionedControl(const TComponent* c) {
+    return c->InheritsFrom<TLabel>() || c->InheritsFrom<TButton>() || c->InheritsFrom<TCheckBox>() ||
+           c->InheritsFrom<TRadioButton>() || c->InheritsFrom<TGroupBox>();
+}
+
+// Keys are "_" followed by identifier characters; value texts rarely look like that.
+bool HasKeyShape(const QString& line) {
+    if (line.size() < 2 || line.front() != u'_') return false;
+    for (QChar ch : line)
+        if (ch.unicode() >= 128 || !(ch.isLetterOrNumber() || ch == u'_')) return false;
+    return true;
+}
+
+constexpr int LanguageCount = 2;
+
+} // namespace
+
+TTranslator::TTranslator(TComponent* AOwner) : TComponent(AOwner), FTable(std::make_unique<TStrings>()) {
+    SetCurrentLanguage(German);
+}
+
+TTranslator::~TTranslator() = default;
+
+TStrings* TTranslator::TranslateList() {
+    if (IsDesigning()) CollectTexts();
+    return FTable.get();
+}
+
+void TTranslator::SetTranslateList(TStrings* value) {
+    if (value == FTable.get()) return;
+    FTable->SetStrings(value ? value->ToStringList() : QStringList());
+}
+
+TCustomForm* TTranslator::OwnerForm() const {
+    if (!Owner()) return nullptr;
+    auto* form = dynamic_cast<TCustomForm*>(Owner());
+    if (!form) throw EInvalidCast(QStringLiteral("Ungültige Typumwandlung"));
+    return form;
+}
+
+int TTranslator::IndexOfKey(const QString& key) const {
+    const int count = FTable->Count();
+    for (int i = 0; i < count; ++i)
+        if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
+    return -1;
+}
+
+QString TTranslator::EntryText(int index, TLanguage language) const {
+    return FTable->Strings(index + 1 + int(language));
+}
+
+bool TTranslator::IsKeyLine(int index) const {
+    const QString line = FTable->Strings(index);
+    return HasKeyShape(line) && IndexOfKey(line) == index;
+}
+
+void TTranslator::PutEntry(const QString& key, const QString& value) {
+    const int n = IndexOfKey(key);
+    if (n < 0) {
+        FTable->BeginUpdate();
+        FTable->Add(key);
+        FTable->Add(FCurrentLanguage == German ? value : QString());
+        FTable->Add(FCurrentLanguage == English ? value : QString());
+        FTable->EndUpdate();
+        return;
+    }
+    // A hand-edited entry may lack value lines before the next key: complete it
+    // with empty lines instead of overwriting that key.
+    const int last = std::min(n + LanguageCount, FTable->Count() - 1);
+    for (int line = n + 1; line <= last; ++line) {
+        if (!IsKeyLine(line)) continue;
+        FTable->BeginUpdate();
+        for (int k = line; k <= n + LanguageCount; ++k)
+            FTable->Insert(line, QString());
+        FTable->EndUpdate();
+        break;
+    }
+    // An entry cut short at the end of the table is a list index error.
+    FTable->Put(n + 1 + int(FCurrentLanguage), value);
+}
+
+void TTranslator::CollectTexts() {
+    if (!IsDesigning()) return;
+    TCustomForm* form = OwnerForm();
+    if (!form) return;
+    PutEntry(QStringLiteral("_Form"), form->Caption());
+    PutEntry(QStringLiteral("_Form_Hint"), form->Hint());
+    for (int i = 0; i < form->ComponentCount(); ++i) {
+        TComponent* c = form->Components(i);
+        const QString key = u'_' + c->Name();
+        QString text;
+        if (IsCaptionedControl(c) || c->InheritsFrom<TPanel>()) {
+            text = static_cast<TControl*>(c)->Caption();
+        } else if (auto* item = dynamic_cast<TMenuItem*>(c)) {
+            text = item->Caption();
+        } else if (auto* group = dynamic_cast<TRadioGroup*>(c)) {
+            text = group->Caption();
+            for (int j = 0; j < group->Items()->Count(); ++j)
+                PutEntry(key + QStringLiteral("_Item") + QString::number(j), group->Items()->Strings(j));
+        }
+        PutEntry(key, text);
+        if (auto* control = dynamic_cast<TControl*>(c))
+            PutEntry(key + QStringLiteral("_Hint"), control->Hint());
+    }
+}
+
+void TTranslator::SetCurrentLanguage(TLanguage value) {
+    // While designing, the texts on the form belong to the old language: keep them.
+    if (IsDesigning()) CollectTexts();
+    TranslateForm(value);
+    if (FTranslateAllForms && Application) {
+        // One level only: translators that translate all forms themselves are skipped.
+        for (int i = 0; i < Application->ComponentCount(); ++i) {
+            auto* form = dynamic_cast<TCustomForm*>(Application->Components(i));
+            if (!form) continue;
+            for (int j = 0; j < form->ComponentCount(); ++j) {
+                auto* other = dynamic_cast<TTranslator*>(form->Components(j));
+                if (other && !other->TranslateAllForms()) other->SetCurrentLanguage(value);
+            }
+        }
+    }
+    FCurrentLanguage = value;
+}
+
+void TTranslator::TranslateForm(TLanguage language) {
+    // Set first, so that handlers reacting to the new texts see the new language.
+    FCurrentLanguage = language;
+    TCustomForm* form = OwnerForm();
+    if (form) {
+        auto apply = [&](const QString& key, auto&& set) {
+            const int n = IndexOfKey(key);
+            if (n >= 0) set(EntryText(n, language));
+        };
+        apply(QStringLiteral("_Form"), [&](const QString& t) { form->SetCaption(t); });
+        apply(QStringLiteral("_Form_Hint"), [&](const QString& t) { form->SetHint(t); });
+        for (int i = 0; i < form->ComponentCount(); ++i) {
+            TComponent* c = form->Components(i);
+            const QString key = u'_' + c->Name();
+            auto* control = dynamic_cast<TControl*>(c);
+            auto* group = dynamic_cast<TRadioGroup*>(c);
+            if (IsCaptionedControl(c) || c->InheritsFrom<TPanel>() || group) {
+                apply(key, [&](const QString& t) { control->SetCaption(t); });
+            } else if (auto* item = dynamic_cast<TMenuItem*>(c)) {
+                apply(key, [&](const QString& t) { item->SetCaption(t); });
+            }
+            if (control) apply(key + QStringLiteral("_Hint"), [&](const QString& t) { control->SetHint(t); });
+            if (group) {
+                TStrings* items = group->Items();
+                for (int j = 0; j < items->Count(); ++j)
+                    apply(key + QStringLiteral("_Item") + QString::number(j),
+                          [&](const QString& t) { items->Put(j, t); });
+            }
+        }
+    }
+    FAfterTranslate(this);
+}
