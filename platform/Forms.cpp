@@ -255,6 +255,24 @@ void TCustomForm::ReadDefinition(const QString& resource) {
     TFormReader::ReadForm(this, resource);
 }
 
+void TCustomForm::SetBounds(int left, int top, int width, int height) {
+    if (!IsLoading() && (left != FLeft || top != FTop)) FPlaced = true;
+    TWinControl::SetBounds(left, top, width, height);
+}
+
+void TCustomForm::LayoutWindow() {
+    if (!FWidget) return;
+    const QSize s = FWidget->size();
+    const int mb = MenuBarHeight();
+    if (FMenuBar) FMenuBar->setGeometry(0, 0, s.width(), mb);
+    if (FClient) FClient->setGeometry(0, mb, s.width(), s.height() - mb);
+    const QSize client(ClientWidth(), ClientHeight());
+    if (client != FAlignedClient) {
+        FAlignedClient = client;
+        Realign();
+    }
+}
+
 int TCustomForm::MenuBarHeight() const {
     return FMenuBar ? FMenuBar->sizeHint().height() : 0;
 }
@@ -408,7 +426,8 @@ void TCustomForm::ApplyGeometry() {
     const int mb = MenuBarHeight();
     const QSize inner(ClientWidth(), ClientHeight() + mb);
     if (FWidget->size() != inner) FWidget->resize(inner);
-    if (FShownOnce || FPosition == poDesigned) FWidget->move(FLeft, FTop);
+    // A default position is the window system's choice until the form is placed.
+    if (FPlaced || FPosition == poDesigned) FWidget->move(FLeft, FTop);
     if (FMenuBar) FMenuBar->setGeometry(0, 0, inner.width(), mb);
     if (FClient) FClient->setGeometry(0, mb, inner.width(), inner.height() - mb);
 }
@@ -430,6 +449,7 @@ void TCustomForm::SetVisible(bool value) {
                                 : QRect(0, 0, 1024, 768);
             FLeft = s.left() + (s.width() - FWidth) / 2;
             FTop = s.top() + (s.height() - FHeight) / 2;
+            FPlaced = true;
         }
         FShownOnce = true;
         ApplyGeometry();
@@ -541,18 +561,16 @@ bool TCustomForm::WidgetEvent(QEvent* event) {
         event->ignore();
         Close();
         return true;
+    case QEvent::Show:
+        // Polishing on the first show may change the menu bar's height.
+        LayoutWindow();
+        return false;
     case QEvent::Resize: {
         // The window system resized us (the user, or the frame appearing).
         const QSize s = FWidget->size();
-        const int mb = MenuBarHeight();
-        if (FMenuBar) FMenuBar->setGeometry(0, 0, s.width(), mb);
-        if (FClient) FClient->setGeometry(0, mb, s.width(), s.height() - mb);
-        const int w = s.width() + FFrame.width(), h = s.height() + FFrame.height();
-        if (w != FWidth || h != FHeight) {
-            FWidth = w;
-            FHeight = h;
-            Realign();
-        }
+        FWidth = s.width() + FFrame.width();
+        FHeight = s.height() + FFrame.height();
+        LayoutWindow();
         if (FVisible) Resize();
         return false;
     }
@@ -561,6 +579,7 @@ bool TCustomForm::WidgetEvent(QEvent* event) {
             const QRect fg = FWidget->frameGeometry();
             FLeft = fg.left();
             FTop = fg.top();
+            FPlaced = true;
             FFrame = fg.size() - FWidget->size();
         }
         return false;

@@ -206,6 +206,7 @@ public:
     QWidget* ClientWidget() const override;
     void SetParent(TWinControl* value) override;
     void HandleNeeded() override;
+    void SetBounds(int left, int top, int width, int height) override;
 
 protected:
     // Reads the form's stored definition from a compiled-in resource.
@@ -226,6 +227,10 @@ protected:
     virtual void DoShow();
     virtual void DoHide();
     int MenuBarHeight() const;
+    // Places the menu bar and client area in the window and lays the children out
+    // again when the client size changed.
+    void LayoutWindow();
+    QSize FAlignedClient;
     int FrameWidth() const { return FFrame.width(); }
 
     TFormBorderStyle FBorderStyle = bsSizeable;
@@ -236,6 +241,7 @@ protected:
     bool FKeyPreview = false;
     bool FScaled = true;
     bool FShownOnce = false;
+    bool FPlaced = false; // has a position of its own (designed, centred, set, or moved)
     bool FInShowHide = false;
     int FModalResult = mrNone;
     class QEventLoop* FModalLoop = nullptr;

@@ -19,6 +19,7 @@ private slots:
     void valuesAreClamped();
     void closeQueryAndCloseAction();
     void formWithClientSizeAndCentering();
+    void defaultPositionIsTheWindowSystems();
 };
 
 static TPanel* MakePanel(TWinControl* parent, TComponent* owner, TAlign align, QRect r) {
@@ -234,6 +235,21 @@ void TestControls::formWithClientSizeAndCentering() {
     QCOMPARE(form.ClientWidth(), 400);
     QCOMPARE(form.ClientHeight(), 300);
     QVERIFY(resizes >= 1);
+}
+
+void TestControls::defaultPositionIsTheWindowSystems() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    // A designed position read from a definition does not count for a default-placed form...
+    form.SetLoadingState(true);
+    form.SetPosition(poDefault);
+    form.SetBounds(400, 300, 200, 150);
+    form.Loaded();
+    form.Show();
+    QVERIFY(form.Widget()->pos() != QPoint(400, 300));
+    // ...but a position set later (a restored placement) does.
+    form.SetLeft(123);
+    QCOMPARE(form.Widget()->pos().x(), 123);
 }
 
 QTEST_MAIN(TestControls)
