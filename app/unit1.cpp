@@ -93,7 +93,8 @@ void TForm1::FormCreate(TObject*) {
     TrackBar1->SetPosition(Memo1->Font()->Size());
     CreateEditfields();
     Label2->SetCaption(QString::number(TrackBar1->Position()));
-    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) + QStringLiteral(" Fonts"));
+    StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) +
+                                            QStringLiteral(" Fonts"));
     Translator1->SetCurrentLanguage(German);
     Application->SetHelpFile(QStringLiteral("glyvex.hlp"));
     Label2->SetCaption(QString::number(TrackBar1->Position()));

@@ -597,7 +597,8 @@ TApplication::TApplication() : TComponent(nullptr) {
 
 TApplication::~TApplication() {
     Destroying();
-    while (ComponentCount() > 0) delete Components(ComponentCount() - 1);
+    while (ComponentCount() > 0)
+        delete Components(ComponentCount() - 1);
     FHelpViewer.reset();
     if (Application == this) Application = nullptr;
 }
