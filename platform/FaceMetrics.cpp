@@ -520,9 +520,11 @@ std::optional<TFaceVMetrics> parseFace(const TFontFile& file, quint32 faceIndex)
 // ---- cache file -------------------------------------------------------------------
 
 // Layout (little endian): magic, version, entry count, payload size, FNV-1a 64 of the
-// payload, then per entry: path length + UTF-8 path, face index, file size, mtime (ns),
-// flag (0 = no metrics, 1 = sfnt metrics, 2 = Type 1 metrics), unitsPerEm, ascender,
-// descender.
+// payload. The payload starts with the generic-name matches: the digest of what they
+// depend on, their count, then per match: key (generic * 4 + style), path length + UTF-8
+// path, FC_INDEX. Then per entry: path length + UTF-8 path, face index, file size, mtime
+// (ns), flag (0 = no metrics, 1 = sfnt metrics, 2 = Type 1 metrics), unitsPerEm,
+// ascender, descender.
 constexpr char kCacheMagic[8] = {'G', 'L', 'Y', 'V', 'F', 'M', 'C', '\n'};
 constexpr quint32 kCacheVersion = 2; // bump when the format or the metric rules change
 constexpr quint8 kCacheSfnt = 1;
@@ -588,8 +590,24 @@ struct TCacheEntry {
     std::optional<TFaceVMetrics> metrics;
 };
 
+constexpr int kGenericCount = 3;
+constexpr int kGenericKeys = kGenericCount * 4; // generic * 4 + style
+
+// The face a fontconfig match gave for one generic name and style.
+struct TGenericHit {
+    QString file;
+    int fcIndex = 0;
+};
+using TGenericHits = std::array<std::optional<TGenericHit>, kGenericKeys>;
+
+struct TCacheContents {
+    QHash<TSlotKey, TCacheEntry> entries;
+    quint64 genericDigest = 0;
+    TGenericHits generic;
+};
+
 // Parses a whole cache file; nullopt if it is foreign, from another version, or damaged.
-std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
+std::optional<TCacheContents> parseCache(const QByteArray& data) {
     if (data.size() < kCacheHeaderSize || std::memcmp(data.constData(), kCacheMagic, sizeof kCacheMagic) != 0)
         return std::nullopt;
     TCacheReader hdr(data.constData() + sizeof kCacheMagic, kCacheHeaderSize - qint64(sizeof kCacheMagic));
@@ -602,9 +620,22 @@ std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
     if (fnv1a64(payload, available) != hash || qint64(count) > available / kCacheMinEntry)
         return std::nullopt;
 
-    QHash<TSlotKey, TCacheEntry> entries;
-    entries.reserve(qsizetype(count));
+    TCacheContents contents;
     TCacheReader r(payload, available);
+    quint32 genericCount = 0;
+    if (!r.get(contents.genericDigest) || !r.get(genericCount) || genericCount > quint32(kGenericKeys))
+        return std::nullopt;
+    for (quint32 i = 0; i < genericCount; ++i) {
+        quint8 key = 0;
+        QByteArray path;
+        quint32 fcIndex = 0;
+        if (!r.get(key) || !r.getBytes(path, kCacheMaxPath) || !r.get(fcIndex)) return std::nullopt;
+        if (key >= kGenericKeys || path.isEmpty() || fcIndex > 0x7FFFFFFF || contents.generic[key])
+            return std::nullopt;
+        contents.generic[key] = TGenericHit{QString::fromUtf8(path), int(fcIndex)};
+    }
+    QHash<TSlotKey, TCacheEntry>& entries = contents.entries;
+    entries.reserve(qsizetype(count));
     for (quint32 i = 0; i < count; ++i) {
         QByteArray path;
         quint32 face = 0;
@@ -626,8 +657,30 @@ std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
         entries.insert({QString::fromUtf8(path), face}, e);
     }
     if (!r.atEnd()) return std::nullopt;
-    return entries;
+    return contents;
 }
+
+// A 64-bit running digest (FNV-1a over whole words) for noticing that anything a
+// fontconfig match depends on has changed.
+class TDigest {
+public:
+    void add(quint64 v) { m_h = (m_h ^ v) * 0x100000001b3ull; }
+    void add(const QString& s) {
+        add(quint64(s.size()));
+        for (const QChar c : s)
+            add(c.unicode());
+    }
+    void add(const char* s) {
+        const size_t n = s ? std::strlen(s) : 0;
+        add(quint64(n));
+        for (size_t i = 0; i < n; ++i)
+            add(quint8(s[i]));
+    }
+    quint64 value() const { return m_h; }
+
+private:
+    quint64 m_h = 0xcbf29ce484222325ull;
+};
 
 // ---- listing ----------------------------------------------------------------------
 
@@ -731,16 +784,26 @@ struct TFaceMetrics::Impl {
     // Everything resolved for one requested name, so that repeated lookups (a refresh
     // asks every family again) cost one hash lookup.
     struct NameMemo {
-        bool resolved = false;         // candidates below are known
-        int list = -1;                 // familyLists index, or -1
-        std::vector<int> filtered;     // the faces of one foundry, when that narrowed the list
-        const char* generic = nullptr; // fontconfig generic the name stands for, if no list
-        bool ambiguous = false;        // several foundries and none asked for: no metrics
+        bool resolved = false;     // candidates below are known
+        int list = -1;             // familyLists index, or -1
+        std::vector<int> filtered; // the faces of one foundry, when that narrowed the list
+        int generic = -1;          // fontconfig generic the name stands for, if no list
+        bool ambiguous = false;    // several foundries and none asked for: no metrics
         std::array<int, 4> face{kUnchosen, kUnchosen, kUnchosen, kUnchosen}; // per style; -1 none
     };
     QHash<QString, NameMemo> nameMemo;
     QHash<TSlotKey, TCacheEntry> cache;
     int unsavedParses = 0;
+
+    // Generic-name matches cost a full fontconfig match each (most of a first lookup's
+    // time), so they are kept in the disk cache together with a digest of what they
+    // depend on: fontconfig's version, configuration files and font directories (with
+    // their sizes and times), the listing, the default languages and the program name.
+    TGenericHits generic; // from the cache until checked, then current
+    quint64 loadedGenericDigest = 0;
+    std::optional<quint64> genericDigest; // computed when a generic name is first asked for
+    bool genericDirty = false;
+    TDigest listingDigest;
     TFaceMetricsStats stats;
 
     static constexpr int kUnchosen = -2;
@@ -797,6 +860,12 @@ struct TFaceMetrics::Impl {
     }
 
     void addFace(const TFaceInfo& info) {
+        listingDigest.add(info.file);
+        listingDigest.add(quint64(info.index));
+        for (const QString& name : info.families)
+            listingDigest.add(name);
+        listingDigest.add(info.foundry);
+        listingDigest.add(quint64(info.weight) << 32 | quint64(info.slant) << 16 | quint64(info.width));
         if (info.file.isEmpty() || info.index < 0 || info.families.isEmpty()) return;
         const int id = int(faces.size());
         faces.push_back(Face{slotFor(info.file, info.index), FcWeightToOpenTypeDouble(info.weight),
@@ -878,7 +947,7 @@ struct TFaceMetrics::Impl {
         const int list = findFamily(name.left(open));
         if (list < 0) return;
         memo.list = list;
-        memo.generic = nullptr;
+        memo.generic = -1;
         const std::vector<int>& all = familyLists[size_t(list)];
         const QString foundry = name.mid(open + 2, name.size() - open - 3);
         // Qt keeps e.g. "URW " and "urw" apart, so an exact match wins over a loose one.
@@ -893,11 +962,41 @@ struct TFaceMetrics::Impl {
     }
 
     // Qt lists fontconfig's generic names as families of their own.
-    static const char* genericOf(const QString& name) {
-        if (name.compare(u"Serif", Qt::CaseInsensitive) == 0) return "serif";
-        if (name.compare(u"Sans Serif", Qt::CaseInsensitive) == 0) return "sans-serif";
-        if (name.compare(u"Monospace", Qt::CaseInsensitive) == 0) return "monospace";
-        return nullptr;
+    static constexpr std::array<const char*, kGenericCount> kGenerics{"serif", "sans-serif", "monospace"};
+    static int genericOf(const QString& name) {
+        if (name.compare(u"Serif", Qt::CaseInsensitive) == 0) return 0;
+        if (name.compare(u"Sans Serif", Qt::CaseInsensitive) == 0) return 1;
+        if (name.compare(u"Monospace", Qt::CaseInsensitive) == 0) return 2;
+        return -1;
+    }
+
+    quint64 currentGenericDigest() {
+        if (genericDigest) return *genericDigest;
+        TDigest h = listingDigest;
+        h.add(quint64(FcGetVersion()));
+        const auto addList = [&h](FcStrList* list, bool withStat) {
+            if (!list) return;
+            while (const FcChar8* s = FcStrListNext(list)) {
+                const char* path = reinterpret_cast<const char*>(s);
+                h.add(path);
+                struct stat st {};
+                if (withStat && ::stat(path, &st) == 0) {
+                    h.add(quint64(st.st_size));
+                    h.add(quint64(mtimeNsOf(st)));
+                }
+            }
+            FcStrListDone(list);
+        };
+        addList(FcConfigGetConfigFiles(nullptr), true);
+        addList(FcConfigGetFontDirs(nullptr), true);
+        if (FcStrSet* langs = FcGetDefaultLangs()) {
+            addList(FcStrListCreate(langs), false);
+            FcStrSetDestroy(langs);
+        }
+        h.add(program_invocation_short_name); // configuration rules may test the program name
+        genericDigest = h.value();
+        if (*genericDigest != loadedGenericDigest) generic = {}; // made under other conditions
+        return *genericDigest;
     }
 
     int slotFor(const QString& file, int fcIndex) {
@@ -912,12 +1011,25 @@ struct TFaceMetrics::Impl {
     }
 
     // Qt resolves a generic name with a fontconfig match when a font is created; do the
-    // same (once per style).
-    int matchGeneric(const char* generic, bool bold, bool italic) {
-        if (!generic || source != Source::FontConfig) return -1;
+    // same (once per style, and only when the cached match may be out of date).
+    int matchGeneric(int genericId, bool bold, bool italic) {
+        if (genericId < 0 || source != Source::FontConfig) return -1;
+        const size_t key = size_t(genericId) * 4 + (bold ? 2 : 0) + (italic ? 1 : 0);
+        currentGenericDigest();
+        std::optional<TGenericHit>& hit = generic[key];
+        if (!hit) {
+            hit = fontconfigMatch(kGenerics[size_t(genericId)], bold, italic);
+            if (!hit) return -1;
+            genericDirty = true;
+            ++stats.genericMatches;
+        }
+        faces.push_back(Face{slotFor(hit->file, hit->fcIndex), 400, 0, 100, {}});
+        return int(faces.size()) - 1;
+    }
 
+    static std::optional<TGenericHit> fontconfigMatch(const char* generic, bool bold, bool italic) {
         const TFcPtr<FcPattern> pattern(FcPatternCreate());
-        if (!pattern) return -1;
+        if (!pattern) return std::nullopt;
         FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
         FcPatternAddInteger(pattern.get(), FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
         FcPatternAddInteger(pattern.get(), FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
@@ -925,12 +1037,10 @@ struct TFaceMetrics::Impl {
         FcDefaultSubstitute(pattern.get());
         FcResult result = FcResultNoMatch;
         const TFcPtr<FcPattern> match(FcFontMatch(nullptr, pattern.get(), &result));
-        if (!match) return -1;
+        if (!match) return std::nullopt;
         const auto info = faceFromPattern(match.get());
-        if (!info || info->index < 0) return -1;
-        faces.push_back(Face{slotFor(info->file, info->index), FcWeightToOpenTypeDouble(info->weight),
-                             info->slant, info->width, info->foundry});
-        return int(faces.size()) - 1;
+        if (!info || info->index < 0) return std::nullopt;
+        return TGenericHit{info->file, info->index};
     }
 
     // The face chosen for a name and style, -1 if none; *ambiguous as in NameMemo.
@@ -979,9 +1089,11 @@ struct TFaceMetrics::Impl {
         if (cacheFile.isEmpty()) return;
         QFile f(cacheFile);
         if (!f.open(QIODevice::ReadOnly) || f.size() > kCacheMaxBytes) return;
-        if (auto entries = parseCache(f.readAll())) {
-            cache = std::move(*entries);
+        if (auto contents = parseCache(f.readAll())) {
+            cache = std::move(contents->entries);
             stats.cacheEntriesRead = int(cache.size());
+            generic = std::move(contents->generic);
+            loadedGenericDigest = contents->genericDigest;
         }
     }
 
@@ -1000,9 +1112,19 @@ struct TFaceMetrics::Impl {
         }
         const bool dropped = std::any_of(cache.keyBegin(), cache.keyEnd(),
                                          [&](const TSlotKey& k) { return !next.contains(k); });
-        if (unsavedParses == 0 && !dropped) return true;
+        if (unsavedParses == 0 && !dropped && !genericDirty) return true;
 
         TCacheWriter payload;
+        const quint64 digest = genericDigest.value_or(loadedGenericDigest);
+        payload.put<quint64>(digest);
+        payload.put<quint32>(quint32(
+            std::count_if(generic.begin(), generic.end(), [](const auto& h) { return h.has_value(); })));
+        for (size_t key = 0; key < generic.size(); ++key) {
+            if (!generic[key]) continue;
+            payload.put<quint8>(quint8(key));
+            payload.putBytes(generic[key]->file.toUtf8());
+            payload.put<quint32>(quint32(generic[key]->fcIndex));
+        }
         for (const Slot& s : fileFaces) {
             const auto it = next.constFind({s.file, s.faceIndex});
             if (it == next.cend()) continue;
@@ -1033,6 +1155,8 @@ struct TFaceMetrics::Impl {
         if (!out.commit()) return false;
         cache = std::move(next);
         unsavedParses = 0;
+        genericDirty = false;
+        loadedGenericDigest = digest;
         return true;
     }
 };

@@ -53,6 +53,7 @@ struct TFaceMetricsStats {
     int parsed = 0;           // faces whose tables were read from disk
     int fromCache = 0;        // faces answered by a valid cache entry
     int cacheEntriesRead = 0; // entries accepted from the cache file (0 if absent, foreign or corrupt)
+    int genericMatches = 0;   // fontconfig matches made for generic names ("Sans Serif", ...)
 };
 
 class TFaceMetrics {

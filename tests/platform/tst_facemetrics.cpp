@@ -855,6 +855,52 @@ private slots:
         QCOMPARE(next.stats().fromCache, 7);
     }
 
+    // Fontconfig matches for the generic names are kept in the disk cache, and trusted
+    // only while the digest of what they depend on is unchanged.
+    void genericMatchesCached() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString cache = dir.filePath("facemetrics.cache");
+        const auto answers = [](const TFaceMetrics& index) {
+            QList<std::optional<TFaceVMetrics>> out;
+            QStringList files;
+            for (const char* generic : {"Serif", "Sans Serif", "Monospace"}) {
+                for (int s = 0; s < 4; ++s)
+                    out << index.find(QString::fromLatin1(generic), s & 2, s & 1);
+                files << index.fileOf(QString::fromLatin1(generic));
+            }
+            return std::pair{out, files};
+        };
+        const TFaceMetrics first(cache);
+        const auto want = answers(first);
+        if (std::none_of(want.first.begin(), want.first.end(), [](const auto& m) { return m.has_value(); }))
+            QSKIP("fontconfig resolves no generic name to a font with metrics");
+        QCOMPARE(first.stats().genericMatches, 12);
+        QVERIFY(first.saveCache());
+
+        const TFaceMetrics second(cache);
+        QVERIFY(answers(second) == want);
+        QCOMPARE(second.stats().genericMatches, 0);
+        QVERIFY(answers(TFaceMetrics(QString())) == want);
+
+        // As if written under another configuration: the digest (the first payload field,
+        // after the 32-byte header) differs while the checksum stays valid.
+        QFile f(cache);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        f.close();
+        bytes[32] = char(bytes[32] ^ 0x01);
+        quint64 hash = 0xcbf29ce484222325ull;
+        for (qsizetype i = 32; i < bytes.size(); ++i)
+            hash = (hash ^ quint8(bytes[i])) * 0x100000001b3ull;
+        qToLittleEndian<quint64>(hash, bytes.data() + 24);
+        QVERIFY(!writeFile(dir, "facemetrics.cache", bytes).isEmpty());
+        const TFaceMetrics third(cache);
+        QVERIFY(answers(third) == want);
+        QCOMPARE(third.stats().genericMatches, 12);
+        QVERIFY(third.stats().cacheEntriesRead > 0); // the file entries were still good
+    }
+
     // ---- installed fonts ----------------------------------------------------------------
 
     void fromFilesQueriesFontconfig() {
