@@ -12,8 +12,11 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -148,9 +151,9 @@ std::optional<TFaceVMetrics> resolveMetrics(int upem, const unsigned char* hhea,
     return TFaceVMetrics{upem, chosen->first, chosen->second};
 }
 
-std::optional<TFaceVMetrics> parseFace(const TFontFile& file, quint32 faceIndex) {
+std::optional<TFaceVMetrics> parseSfnt(const TFontFile& file, const unsigned char* first, quint32 faceIndex) {
     unsigned char hdr[12];
-    if (!file.readAt(0, hdr, sizeof hdr)) return std::nullopt;
+    std::memcpy(hdr, first, sizeof hdr);
     quint32 version = be32(hdr);
     qint64 base = 0;
     if (version == kTagTtcf) {
@@ -218,13 +221,314 @@ std::optional<TFaceVMetrics> parseFace(const TFontFile& file, quint32 faceIndex)
     return resolveMetrics(upem, haveHhea ? hheaBuf : nullptr, haveOs2 ? os2Buf : nullptr);
 }
 
+// ---- Type 1 -----------------------------------------------------------------------
+//
+// FreeType gives a Type 1 face ascender = FontBBox yMax and descender = FontBBox yMin
+// (each rounded to an integer, halves away from zero), in units of an em of
+// 1000 / (|FontMatrix yy| * 1000) units; an .afm beside the file is not consulted by Qt.
+// Qt then takes FreeType's grid-fitted size metrics. All of this was checked against
+// QFontMetrics, including fractional boxes, other matrices and a misleading .afm.
+
+constexpr qint64 kType1MaxClearText = 64 * 1024; // real fonts need a few KiB
+
+// A PostScript number as an exact decimal: mantissa / 10^scale.
+struct TPsNumber {
+    qint64 mantissa = 0;
+    int scale = 0;
+};
+
+// Integers and reals, with an optional exponent, as FreeType reads them; radix numbers
+// (16#FF) and anything too long to keep exact are refused.
+std::optional<TPsNumber> parsePsNumber(std::string_view s) {
+    constexpr qint64 kMaxMantissa = 1'000'000'000'000'000; // 15 digits stay exact below
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    TPsNumber n;
+    int digits = 0;
+    bool point = false;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9') break;
+        ++digits;
+        if (n.mantissa == 0 && c == '0') {
+            if (point) ++n.scale;
+            continue;
+        }
+        if (n.mantissa >= kMaxMantissa / 10) return std::nullopt;
+        n.mantissa = n.mantissa * 10 + (c - '0');
+        if (point) ++n.scale;
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        bool negExp = false;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) negExp = s[i++] == '-';
+        int exp = 0, expDigits = 0;
+        for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++expDigits)
+            if ((exp = exp * 10 + (s[i] - '0')) > 40) return std::nullopt;
+        if (expDigits == 0) return std::nullopt;
+        n.scale += negExp ? exp : -exp;
+    }
+    if (i != s.size()) return std::nullopt;
+    if (n.mantissa == 0) return TPsNumber{};
+    for (; n.scale < 0; ++n.scale) {
+        if (n.mantissa >= kMaxMantissa / 10) return std::nullopt;
+        n.mantissa *= 10;
+    }
+    while (n.scale > 0 && n.mantissa % 10 == 0) {
+        n.mantissa /= 10;
+        --n.scale;
+    }
+    if (n.scale > 18) return std::nullopt;
+    if (negative) n.mantissa = -n.mantissa;
+    return n;
+}
+
+qint64 pow10(int e) { // e <= 18
+    qint64 r = 1;
+    while (e-- > 0)
+        r *= 10;
+    return r;
+}
+
+// The number times 10^shift in 16.16 fixed point. FreeType's own decimal conversion may
+// land one unit either side of the nearest value unless that value is exact, so the
+// candidates it could produce are returned: a result counts only if all of them agree.
+std::optional<std::array<qint64, 3>> fixedCandidates(const TPsNumber& n, int shift) {
+    const int scale = n.scale - shift;
+    __int128 num = __int128(n.mantissa < 0 ? -n.mantissa : n.mantissa) * 65536;
+    __int128 den = 1;
+    if (scale >= 0)
+        den = pow10(scale);
+    else
+        num *= pow10(-scale);
+    const __int128 rounded = (2 * num + den) / (2 * den);
+    if (rounded > 0x7FFFFFFF) return std::nullopt; // FreeType's 16.16 would saturate
+    const qint64 sign = n.mantissa < 0 ? -1 : 1;
+    const qint64 fixed = sign * qint64(rounded);
+    if (num % den == 0) return std::array<qint64, 3>{fixed, fixed, fixed};
+    return std::array<qint64, 3>{fixed - 1, fixed, fixed + 1};
+}
+
+// FT_RoundFix: to a whole number, halves away from zero.
+qint64 roundFixToInt(qint64 fixed) {
+    return fixed >= 0 ? (fixed + 0x8000) >> 16 : -((-fixed + 0x8000) >> 16);
+}
+
+// Splits clear-text PostScript into the tokens the font dictionary needs. Strings,
+// hex strings and comments are skipped so that text inside them cannot pose as a key.
+class TPsScanner {
+public:
+    enum class Kind { End, Name, Open, Close, Word, Other, Bad };
+    struct Token {
+        Kind kind = Kind::End;
+        std::string_view text;
+    };
+
+    explicit TPsScanner(std::string_view text) : m_s(text) {}
+
+    Token next() {
+        for (;;) {
+            while (m_pos < m_s.size() && isSpace(m_s[m_pos]))
+                ++m_pos;
+            if (m_pos >= m_s.size()) return {};
+            const char c = m_s[m_pos];
+            if (c == '%') {
+                while (m_pos < m_s.size() && m_s[m_pos] != '\n' && m_s[m_pos] != '\r')
+                    ++m_pos;
+                continue;
+            }
+            if (c == '(') return skipString() ? Token{Kind::Other, {}} : Token{Kind::Bad, {}};
+            if (c == '<') {
+                if (m_pos + 1 < m_s.size() && m_s[m_pos + 1] == '<') {
+                    m_pos += 2;
+                    return {Kind::Other, {}};
+                }
+                const size_t end = m_s.find('>', m_pos);
+                if (end == std::string_view::npos) return {Kind::Bad, {}};
+                m_pos = end + 1;
+                return {Kind::Other, {}};
+            }
+            if (c == '>') {
+                m_pos += m_pos + 1 < m_s.size() && m_s[m_pos + 1] == '>' ? 2 : 1;
+                return {Kind::Other, {}};
+            }
+            if (c == '[' || c == '{') {
+                ++m_pos;
+                return {Kind::Open, m_s.substr(m_pos - 1, 1)};
+            }
+            if (c == ']' || c == '}') {
+                ++m_pos;
+                return {Kind::Close, m_s.substr(m_pos - 1, 1)};
+            }
+            if (c == ')') return {Kind::Bad, {}};
+            const bool name = c == '/';
+            const size_t start = name ? ++m_pos : m_pos;
+            while (m_pos < m_s.size() && !isSpace(m_s[m_pos]) && !isDelimiter(m_s[m_pos]))
+                ++m_pos;
+            return {name ? Kind::Name : Kind::Word, m_s.substr(start, m_pos - start)};
+        }
+    }
+
+private:
+    static bool isSpace(char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\0';
+    }
+    static bool isDelimiter(char c) { return std::strchr("()<>[]{}/%", c) != nullptr; }
+
+    bool skipString() {
+        int depth = 0;
+        for (; m_pos < m_s.size(); ++m_pos) {
+            const char c = m_s[m_pos];
+            if (c == '\\') {
+                ++m_pos;
+            } else if (c == '(') {
+                ++depth;
+            } else if (c == ')' && --depth == 0) {
+                ++m_pos;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::string_view m_s;
+    size_t m_pos = 0;
+};
+
+// Reads "[n1 ... nN]" or "{n1 ... nN}" into out; false unless exactly N numbers.
+template <size_t N> bool readPsArray(TPsScanner& scan, std::array<TPsNumber, N>& out) {
+    const auto open = scan.next();
+    if (open.kind != TPsScanner::Kind::Open) return false;
+    for (TPsNumber& n : out) {
+        const auto t = scan.next();
+        const auto v = t.kind == TPsScanner::Kind::Word ? parsePsNumber(t.text) : std::nullopt;
+        if (!v) return false;
+        n = *v;
+    }
+    const auto close = scan.next();
+    return close.kind == TPsScanner::Kind::Close && (close.text == "]") == (open.text == "[");
+}
+
+bool samePsNumbers(const auto& a, const auto& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TPsNumber& x, const TPsNumber& y) {
+        return x.mantissa == y.mantissa && x.scale == y.scale;
+    });
+}
+
+// The clear-text part of a PFB (first segment) or PFA/.t1 file, up to "eexec".
+std::optional<std::string> type1ClearText(const TFontFile& file, const unsigned char* hdr) {
+    qint64 offset = 0, length = 0;
+    if (hdr[0] == 0x80 && hdr[1] == 0x01) {
+        offset = 6;
+        length = qFromLittleEndian<quint32>(hdr + 2);
+        if (length > kType1MaxClearText || !file.contains(offset, length)) return std::nullopt;
+    } else if (hdr[0] == '%' && hdr[1] == '!') {
+        length = std::min(file.size(), kType1MaxClearText);
+    } else {
+        return std::nullopt;
+    }
+    std::string text(size_t(length), '\0');
+    if (!file.readAt(offset, reinterpret_cast<unsigned char*>(text.data()), length)) return std::nullopt;
+    // The headers FreeType's Type 1 driver accepts; CID-keyed and other PostScript
+    // fonts go to other drivers with other metrics.
+    if (!text.starts_with("%!PS-AdobeFont") && !text.starts_with("%!FontType1")) return std::nullopt;
+    return text;
+}
+
+std::optional<TFaceVMetrics> parseType1(const TFontFile& file, const unsigned char* hdr) {
+    const auto text = type1ClearText(file, hdr);
+    if (!text) return std::nullopt;
+
+    std::optional<std::array<TPsNumber, 4>> bbox;
+    std::optional<std::array<TPsNumber, 6>> matrix;
+    bool fontType1 = false, sawEexec = false;
+    TPsScanner scan(*text);
+    for (auto t = scan.next(); t.kind != TPsScanner::Kind::End && !sawEexec; t = scan.next()) {
+        if (t.kind == TPsScanner::Kind::Bad) return std::nullopt;
+        if (t.kind == TPsScanner::Kind::Word) {
+            sawEexec = t.text == "eexec";
+            continue;
+        }
+        if (t.kind != TPsScanner::Kind::Name) continue;
+        if (t.text == "FontBBox") {
+            std::array<TPsNumber, 4> v;
+            // A second, different definition leaves it unclear which one wins.
+            if (!readPsArray(scan, v) || (bbox && !samePsNumbers(*bbox, v))) return std::nullopt;
+            bbox = v;
+        } else if (t.text == "FontMatrix") {
+            std::array<TPsNumber, 6> v;
+            if (!readPsArray(scan, v) || (matrix && !samePsNumbers(*matrix, v))) return std::nullopt;
+            matrix = v;
+        } else if (t.text == "FontType") {
+            const auto v = scan.next();
+            if (v.text != "1") return std::nullopt;
+            fontType1 = true;
+        } else if (t.text.starts_with("Blend")) {
+            return std::nullopt; // multiple master: the box depends on the instance
+        }
+    }
+    // Without "eexec" the text was cut short (or is not a font): a later definition could
+    // still override what was read.
+    if (!sawEexec || !fontType1 || !bbox || !matrix) return std::nullopt;
+
+    // The em: FreeType reads the matrix scaled by 1000, so the usual 0.001 becomes 1.0
+    // and 1000 units per em; any other yy gives 1000 / yy units.
+    const auto& m = *matrix;
+    if (m[3].mantissa == 0) return std::nullopt;
+    const auto real = [](const TPsNumber& n) { return double(n.mantissa) * std::pow(10.0, -n.scale); };
+    if (real(m[0]) * real(m[3]) - real(m[1]) * real(m[2]) == 0)
+        return std::nullopt; // FreeType refuses a singular matrix
+    const auto yy = fixedCandidates(TPsNumber{std::abs(m[3].mantissa), m[3].scale}, 3);
+    if (!yy) return std::nullopt;
+    std::optional<qint64> upem;
+    for (qint64 scale : *yy) {
+        if (scale <= 0) return std::nullopt;
+        const qint64 u = (qint64(1000) * 65536 + scale / 2) / scale; // FT_DivFix(1000, scale)
+        if (upem && *upem != u) return std::nullopt;
+        upem = u;
+    }
+    if (*upem < 16 || *upem > 16384) return std::nullopt;
+
+    const auto whole = [](const TPsNumber& n) -> std::optional<qint64> {
+        const auto fixed = fixedCandidates(n, 0);
+        if (!fixed) return std::nullopt;
+        const qint64 v = roundFixToInt((*fixed)[1]);
+        if (roundFixToInt((*fixed)[0]) != v || roundFixToInt((*fixed)[2]) != v) return std::nullopt;
+        return v;
+    };
+    const auto yMin = whole((*bbox)[1]), yMax = whole((*bbox)[3]);
+    if (!whole((*bbox)[0]) || !whole((*bbox)[2]) || !yMin || !yMax) return std::nullopt;
+    // FreeType keeps these as 16-bit values. A flat box means a broken font: leave it to Qt.
+    if (*yMax <= *yMin || *yMax > 32767 || *yMin < -32768) return std::nullopt;
+    return TFaceVMetrics{int(*upem), int(*yMax), int(-*yMin), TFaceVMetrics::Scaling::Type1};
+}
+
+std::optional<TFaceVMetrics> parseFace(const TFontFile& file, quint32 faceIndex) {
+    unsigned char hdr[12];
+    if (!file.readAt(0, hdr, sizeof hdr)) return std::nullopt;
+    if ((hdr[0] == 0x80 && hdr[1] == 0x01) || (hdr[0] == '%' && hdr[1] == '!'))
+        return faceIndex == 0 ? parseType1(file, hdr) : std::nullopt;
+    return parseSfnt(file, hdr, faceIndex);
+}
+
 // ---- cache file -------------------------------------------------------------------
 
 // Layout (little endian): magic, version, entry count, payload size, FNV-1a 64 of the
-// payload, then per entry: path length + UTF-8 path, face index, file size, mtime (ns),
-// flag (1 = has metrics), unitsPerEm, ascender, descender.
+// payload. The payload starts with the generic-name matches: the digest of what they
+// depend on, their count, then per match: key (generic * 4 + style), path length + UTF-8
+// path, FC_INDEX. Then per entry: path length + UTF-8 path, face index, file size, mtime
+// (ns), flag (0 = no metrics, 1 = sfnt metrics, 2 = Type 1 metrics), unitsPerEm,
+// ascender, descender.
 constexpr char kCacheMagic[8] = {'G', 'L', 'Y', 'V', 'F', 'M', 'C', '\n'};
-constexpr quint32 kCacheVersion = 1; // bump when the format or the metric rules change
+constexpr quint32 kCacheVersion = 2; // bump when the format or the metric rules change
+constexpr quint8 kCacheSfnt = 1;
+constexpr quint8 kCacheType1 = 2;
 constexpr qint64 kCacheHeaderSize = 8 + 4 + 4 + 8 + 8;
 constexpr qint64 kCacheMaxBytes = 64ll * 1024 * 1024;
 constexpr quint32 kCacheMaxPath = 16 * 1024;
@@ -286,8 +590,24 @@ struct TCacheEntry {
     std::optional<TFaceVMetrics> metrics;
 };
 
+constexpr int kGenericCount = 3;
+constexpr int kGenericKeys = kGenericCount * 4; // generic * 4 + style
+
+// The face a fontconfig match gave for one generic name and style.
+struct TGenericHit {
+    QString file;
+    int fcIndex = 0;
+};
+using TGenericHits = std::array<std::optional<TGenericHit>, kGenericKeys>;
+
+struct TCacheContents {
+    QHash<TSlotKey, TCacheEntry> entries;
+    quint64 genericDigest = 0;
+    TGenericHits generic;
+};
+
 // Parses a whole cache file; nullopt if it is foreign, from another version, or damaged.
-std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
+std::optional<TCacheContents> parseCache(const QByteArray& data) {
     if (data.size() < kCacheHeaderSize || std::memcmp(data.constData(), kCacheMagic, sizeof kCacheMagic) != 0)
         return std::nullopt;
     TCacheReader hdr(data.constData() + sizeof kCacheMagic, kCacheHeaderSize - qint64(sizeof kCacheMagic));
@@ -300,9 +620,22 @@ std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
     if (fnv1a64(payload, available) != hash || qint64(count) > available / kCacheMinEntry)
         return std::nullopt;
 
-    QHash<TSlotKey, TCacheEntry> entries;
-    entries.reserve(qsizetype(count));
+    TCacheContents contents;
     TCacheReader r(payload, available);
+    quint32 genericCount = 0;
+    if (!r.get(contents.genericDigest) || !r.get(genericCount) || genericCount > quint32(kGenericKeys))
+        return std::nullopt;
+    for (quint32 i = 0; i < genericCount; ++i) {
+        quint8 key = 0;
+        QByteArray path;
+        quint32 fcIndex = 0;
+        if (!r.get(key) || !r.getBytes(path, kCacheMaxPath) || !r.get(fcIndex)) return std::nullopt;
+        if (key >= kGenericKeys || path.isEmpty() || fcIndex > 0x7FFFFFFF || contents.generic[key])
+            return std::nullopt;
+        contents.generic[key] = TGenericHit{QString::fromUtf8(path), int(fcIndex)};
+    }
+    QHash<TSlotKey, TCacheEntry>& entries = contents.entries;
+    entries.reserve(qsizetype(count));
     for (quint32 i = 0; i < count; ++i) {
         QByteArray path;
         quint32 face = 0;
@@ -312,18 +645,42 @@ std::optional<QHash<TSlotKey, TCacheEntry>> parseCache(const QByteArray& data) {
         if (!r.getBytes(path, kCacheMaxPath) || !r.get(face) || !r.get(size) || !r.get(mtime) ||
             !r.get(flag) || !r.get(upem) || !r.get(asc) || !r.get(desc))
             return std::nullopt;
-        if (path.isEmpty() || face > 0xFFFF || size < 0 || flag > 1) return std::nullopt;
+        if (path.isEmpty() || face > 0xFFFF || size < 0 || flag > kCacheType1) return std::nullopt;
         TCacheEntry e{size, mtime, std::nullopt};
-        if (flag == 1) {
+        if (flag != 0) {
             if (upem < 16 || upem > 16384 || std::abs(asc) > 0xFFFF || std::abs(desc) > 0xFFFF)
                 return std::nullopt;
-            e.metrics = TFaceVMetrics{upem, asc, desc};
+            e.metrics = TFaceVMetrics{upem, asc, desc,
+                                      flag == kCacheType1 ? TFaceVMetrics::Scaling::Type1
+                                                          : TFaceVMetrics::Scaling::Sfnt};
         }
         entries.insert({QString::fromUtf8(path), face}, e);
     }
     if (!r.atEnd()) return std::nullopt;
-    return entries;
+    return contents;
 }
+
+// A 64-bit running digest (FNV-1a over whole words) for noticing that anything a
+// fontconfig match depends on has changed.
+class TDigest {
+public:
+    void add(quint64 v) { m_h = (m_h ^ v) * 0x100000001b3ull; }
+    void add(const QString& s) {
+        add(quint64(s.size()));
+        for (const QChar c : s)
+            add(c.unicode());
+    }
+    void add(const char* s) {
+        const size_t n = s ? std::strlen(s) : 0;
+        add(quint64(n));
+        for (size_t i = 0; i < n; ++i)
+            add(quint8(s[i]));
+    }
+    quint64 value() const { return m_h; }
+
+private:
+    quint64 m_h = 0xcbf29ce484222325ull;
+};
 
 // ---- listing ----------------------------------------------------------------------
 
@@ -417,10 +774,36 @@ struct TFaceMetrics::Impl {
     std::vector<Face> faces;
     std::vector<Slot> fileFaces;
     QHash<TSlotKey, int> slotIds;
-    QHash<QString, std::vector<int>> familyFaces;  // case-folded name -> faces
-    QHash<QString, std::array<int, 4>> choiceMemo; // requested name -> face per style, -1 none
+    // Faces of each family, case-insensitively: familyLists[foldedFamilies[folded name]].
+    // exactFamilies maps every spelling seen in the listing to the same list, so the
+    // names Qt hands back are found without case folding.
+    std::vector<std::vector<int>> familyLists;
+    QHash<QString, int> foldedFamilies;
+    QHash<QString, int> exactFamilies;
+
+    // Everything resolved for one requested name, so that repeated lookups (a refresh
+    // asks every family again) cost one hash lookup.
+    struct NameMemo {
+        bool resolved = false;     // candidates below are known
+        int list = -1;             // familyLists index, or -1
+        std::vector<int> filtered; // the faces of one foundry, when that narrowed the list
+        int generic = -1;          // fontconfig generic the name stands for, if no list
+        bool ambiguous = false;    // several foundries and none asked for: no metrics
+        std::array<int, 4> face{kUnchosen, kUnchosen, kUnchosen, kUnchosen}; // per style; -1 none
+    };
+    QHash<QString, NameMemo> nameMemo;
     QHash<TSlotKey, TCacheEntry> cache;
     int unsavedParses = 0;
+
+    // Generic-name matches cost a full fontconfig match each (most of a first lookup's
+    // time), so they are kept in the disk cache together with a digest of what they
+    // depend on: fontconfig's version, configuration files and font directories (with
+    // their sizes and times), the listing, the default languages and the program name.
+    TGenericHits generic; // from the cache until checked, then current
+    quint64 loadedGenericDigest = 0;
+    std::optional<quint64> genericDigest; // computed when a generic name is first asked for
+    bool genericDirty = false;
+    TDigest listingDigest;
     TFaceMetricsStats stats;
 
     static constexpr int kUnchosen = -2;
@@ -442,7 +825,7 @@ struct TFaceMetrics::Impl {
             break;
         }
         stats.faces = int(faces.size());
-        stats.families = int(familyFaces.size());
+        stats.families = int(foldedFamilies.size());
         loadCache();
     }
 
@@ -477,15 +860,34 @@ struct TFaceMetrics::Impl {
     }
 
     void addFace(const TFaceInfo& info) {
+        listingDigest.add(info.file);
+        listingDigest.add(quint64(info.index));
+        for (const QString& name : info.families)
+            listingDigest.add(name);
+        listingDigest.add(info.foundry);
+        listingDigest.add(quint64(info.weight) << 32 | quint64(info.slant) << 16 | quint64(info.width));
         if (info.file.isEmpty() || info.index < 0 || info.families.isEmpty()) return;
         const int id = int(faces.size());
         faces.push_back(Face{slotFor(info.file, info.index), FcWeightToOpenTypeDouble(info.weight),
                              info.slant, info.width, info.foundry});
         for (const QString& name : info.families) {
             if (name.isEmpty()) continue;
-            std::vector<int>& list = familyFaces[name.toCaseFolded()];
+            std::vector<int>& list = familyLists[size_t(familyListOf(name))];
             if (list.empty() || list.back() != id) list.push_back(id);
         }
+    }
+
+    // Case folding is the costly part, so each spelling is folded only once.
+    int familyListOf(const QString& name) {
+        if (const auto exact = exactFamilies.constFind(name); exact != exactFamilies.cend()) return *exact;
+        const QString folded = name.toCaseFolded();
+        auto it = foldedFamilies.constFind(folded);
+        if (it == foldedFamilies.cend()) {
+            it = foldedFamilies.insert(folded, int(familyLists.size()));
+            familyLists.emplace_back();
+        }
+        exactFamilies.insert(name, *it);
+        return *it;
     }
 
     // Closest face to the request: slant class first (italic accepts oblique), then
@@ -514,25 +916,87 @@ struct TFaceMetrics::Impl {
         return best;
     }
 
-    const std::vector<int>* facesFor(const QString& name, std::vector<int>& filtered) const {
-        if (auto it = familyFaces.constFind(name.toCaseFolded()); it != familyFaces.cend()) return &*it;
+    int findFamily(const QString& name) const {
+        if (const auto exact = exactFamilies.constFind(name); exact != exactFamilies.cend()) return *exact;
+        return foldedFamilies.value(name.toCaseFolded(), -1);
+    }
+
+    // Fills in which faces a name may stand for; done once per name.
+    void resolveName(const QString& name, NameMemo& memo) const {
+        memo.resolved = true;
+        resolveCandidates(name, memo);
+        // Qt lists a family shipped by several foundries only as "Family [Foundry]". Given
+        // the bare name it settles between the foundries by its own scoring and their
+        // order, which this index does not reproduce: e.g. "C059" may be the OpenType or
+        // the Type 1 copy. Such a name gets no metrics rather than perhaps wrong ones.
+        if (memo.list >= 0 && memo.filtered.empty()) {
+            const std::vector<int>& all = familyLists[size_t(memo.list)];
+            const QString& first = faces[size_t(all.front())].foundry;
+            memo.ambiguous = std::any_of(all.begin(), all.end(),
+                                         [&](int id) { return faces[size_t(id)].foundry != first; });
+        }
+    }
+
+    void resolveCandidates(const QString& name, NameMemo& memo) const {
+        if ((memo.list = findFamily(name)) >= 0) return;
+        memo.generic = genericOf(name);
         // Qt disambiguates families shipped by several foundries as "Family [Foundry]".
-        if (!name.endsWith(u']')) return nullptr;
+        if (!name.endsWith(u']')) return;
         const qsizetype open = name.lastIndexOf(QStringLiteral(" ["));
-        if (open <= 0) return nullptr;
-        const auto it = familyFaces.constFind(name.left(open).toCaseFolded());
-        if (it == familyFaces.cend()) return nullptr;
+        if (open <= 0) return;
+        const int list = findFamily(name.left(open));
+        if (list < 0) return;
+        memo.list = list;
+        memo.generic = -1;
+        const std::vector<int>& all = familyLists[size_t(list)];
         const QString foundry = name.mid(open + 2, name.size() - open - 3);
         // Qt keeps e.g. "URW " and "urw" apart, so an exact match wins over a loose one.
-        for (int id : *it)
-            if (faces[size_t(id)].foundry == foundry) filtered.push_back(id);
-        if (filtered.empty()) {
+        for (int id : all)
+            if (faces[size_t(id)].foundry == foundry) memo.filtered.push_back(id);
+        if (memo.filtered.empty()) {
             const QString loose = foundry.trimmed();
-            for (int id : *it)
+            for (int id : all)
                 if (faces[size_t(id)].foundry.trimmed().compare(loose, Qt::CaseInsensitive) == 0)
-                    filtered.push_back(id);
+                    memo.filtered.push_back(id);
         }
-        return filtered.empty() ? &*it : &filtered;
+    }
+
+    // Qt lists fontconfig's generic names as families of their own.
+    static constexpr std::array<const char*, kGenericCount> kGenerics{"serif", "sans-serif", "monospace"};
+    static int genericOf(const QString& name) {
+        if (name.compare(u"Serif", Qt::CaseInsensitive) == 0) return 0;
+        if (name.compare(u"Sans Serif", Qt::CaseInsensitive) == 0) return 1;
+        if (name.compare(u"Monospace", Qt::CaseInsensitive) == 0) return 2;
+        return -1;
+    }
+
+    quint64 currentGenericDigest() {
+        if (genericDigest) return *genericDigest;
+        TDigest h = listingDigest;
+        h.add(quint64(FcGetVersion()));
+        const auto addList = [&h](FcStrList* list, bool withStat) {
+            if (!list) return;
+            while (const FcChar8* s = FcStrListNext(list)) {
+                const char* path = reinterpret_cast<const char*>(s);
+                h.add(path);
+                struct stat st {};
+                if (withStat && ::stat(path, &st) == 0) {
+                    h.add(quint64(st.st_size));
+                    h.add(quint64(mtimeNsOf(st)));
+                }
+            }
+            FcStrListDone(list);
+        };
+        addList(FcConfigGetConfigFiles(nullptr), true);
+        addList(FcConfigGetFontDirs(nullptr), true);
+        if (FcStrSet* langs = FcGetDefaultLangs()) {
+            addList(FcStrListCreate(langs), false);
+            FcStrSetDestroy(langs);
+        }
+        h.add(program_invocation_short_name); // configuration rules may test the program name
+        genericDigest = h.value();
+        if (*genericDigest != loadedGenericDigest) generic = {}; // made under other conditions
+        return *genericDigest;
     }
 
     int slotFor(const QString& file, int fcIndex) {
@@ -546,20 +1010,26 @@ struct TFaceMetrics::Impl {
         return slot;
     }
 
-    // Qt lists fontconfig's generic names as families of their own and resolves them
-    // with a fontconfig match when a font is created; do the same (once per style).
-    int matchGeneric(const QString& name, bool bold, bool italic) {
-        const char* generic = nullptr;
-        if (name.compare(u"Serif", Qt::CaseInsensitive) == 0)
-            generic = "serif";
-        else if (name.compare(u"Sans Serif", Qt::CaseInsensitive) == 0)
-            generic = "sans-serif";
-        else if (name.compare(u"Monospace", Qt::CaseInsensitive) == 0)
-            generic = "monospace";
-        if (!generic || source != Source::FontConfig) return -1;
+    // Qt resolves a generic name with a fontconfig match when a font is created; do the
+    // same (once per style, and only when the cached match may be out of date).
+    int matchGeneric(int genericId, bool bold, bool italic) {
+        if (genericId < 0 || source != Source::FontConfig) return -1;
+        const size_t key = size_t(genericId) * 4 + (bold ? 2 : 0) + (italic ? 1 : 0);
+        currentGenericDigest();
+        std::optional<TGenericHit>& hit = generic[key];
+        if (!hit) {
+            hit = fontconfigMatch(kGenerics[size_t(genericId)], bold, italic);
+            if (!hit) return -1;
+            genericDirty = true;
+            ++stats.genericMatches;
+        }
+        faces.push_back(Face{slotFor(hit->file, hit->fcIndex), 400, 0, 100, {}});
+        return int(faces.size()) - 1;
+    }
 
+    static std::optional<TGenericHit> fontconfigMatch(const char* generic, bool bold, bool italic) {
         const TFcPtr<FcPattern> pattern(FcPatternCreate());
-        if (!pattern) return -1;
+        if (!pattern) return std::nullopt;
         FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
         FcPatternAddInteger(pattern.get(), FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
         FcPatternAddInteger(pattern.get(), FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
@@ -567,26 +1037,29 @@ struct TFaceMetrics::Impl {
         FcDefaultSubstitute(pattern.get());
         FcResult result = FcResultNoMatch;
         const TFcPtr<FcPattern> match(FcFontMatch(nullptr, pattern.get(), &result));
-        if (!match) return -1;
+        if (!match) return std::nullopt;
         const auto info = faceFromPattern(match.get());
-        if (!info || info->index < 0) return -1;
-        faces.push_back(Face{slotFor(info->file, info->index), FcWeightToOpenTypeDouble(info->weight),
-                             info->slant, info->width, info->foundry});
-        return int(faces.size()) - 1;
+        if (!info || info->index < 0) return std::nullopt;
+        return TGenericHit{info->file, info->index};
     }
 
-    int lookup(const QString& name, bool bold, bool italic) {
+    // The face chosen for a name and style, -1 if none; *ambiguous as in NameMemo.
+    int lookup(const QString& name, bool bold, bool italic, bool* ambiguous = nullptr) {
         ensureBuilt();
         const int style = (bold ? 2 : 0) | (italic ? 1 : 0);
-        auto memo = choiceMemo.find(name);
-        if (memo == choiceMemo.end())
-            memo = choiceMemo.insert(name, {kUnchosen, kUnchosen, kUnchosen, kUnchosen});
-        int& chosen = (*memo)[size_t(style)];
+        auto memo = nameMemo.find(name);
+        if (memo == nameMemo.end()) memo = nameMemo.insert(name, NameMemo{});
+        int& chosen = memo->face[size_t(style)];
         if (chosen == kUnchosen) {
-            std::vector<int> filtered;
-            const std::vector<int>* candidates = facesFor(name, filtered);
-            chosen = candidates ? choose(*candidates, bold, italic) : matchGeneric(name, bold, italic);
+            if (!memo->resolved) resolveName(name, *memo);
+            if (!memo->filtered.empty())
+                chosen = choose(memo->filtered, bold, italic);
+            else if (memo->list >= 0)
+                chosen = choose(familyLists[size_t(memo->list)], bold, italic);
+            else
+                chosen = matchGeneric(memo->generic, bold, italic);
         }
+        if (ambiguous) *ambiguous = memo->ambiguous;
         return chosen;
     }
 
@@ -616,9 +1089,11 @@ struct TFaceMetrics::Impl {
         if (cacheFile.isEmpty()) return;
         QFile f(cacheFile);
         if (!f.open(QIODevice::ReadOnly) || f.size() > kCacheMaxBytes) return;
-        if (auto entries = parseCache(f.readAll())) {
-            cache = std::move(*entries);
+        if (auto contents = parseCache(f.readAll())) {
+            cache = std::move(contents->entries);
             stats.cacheEntriesRead = int(cache.size());
+            generic = std::move(contents->generic);
+            loadedGenericDigest = contents->genericDigest;
         }
     }
 
@@ -637,9 +1112,19 @@ struct TFaceMetrics::Impl {
         }
         const bool dropped = std::any_of(cache.keyBegin(), cache.keyEnd(),
                                          [&](const TSlotKey& k) { return !next.contains(k); });
-        if (unsavedParses == 0 && !dropped) return true;
+        if (unsavedParses == 0 && !dropped && !genericDirty) return true;
 
         TCacheWriter payload;
+        const quint64 digest = genericDigest.value_or(loadedGenericDigest);
+        payload.put<quint64>(digest);
+        payload.put<quint32>(quint32(
+            std::count_if(generic.begin(), generic.end(), [](const auto& h) { return h.has_value(); })));
+        for (size_t key = 0; key < generic.size(); ++key) {
+            if (!generic[key]) continue;
+            payload.put<quint8>(quint8(key));
+            payload.putBytes(generic[key]->file.toUtf8());
+            payload.put<quint32>(quint32(generic[key]->fcIndex));
+        }
         for (const Slot& s : fileFaces) {
             const auto it = next.constFind({s.file, s.faceIndex});
             if (it == next.cend()) continue;
@@ -648,7 +1133,9 @@ struct TFaceMetrics::Impl {
             payload.put<quint32>(s.faceIndex);
             payload.put<qint64>(it->size);
             payload.put<qint64>(it->mtimeNs);
-            payload.put<quint8>(it->metrics ? 1 : 0);
+            payload.put<quint8>(!it->metrics                                 ? 0
+                                : m.scaling == TFaceVMetrics::Scaling::Type1 ? kCacheType1
+                                                                             : kCacheSfnt);
             payload.put<qint32>(m.unitsPerEm);
             payload.put<qint32>(m.ascender);
             payload.put<qint32>(m.descender);
@@ -668,6 +1155,8 @@ struct TFaceMetrics::Impl {
         if (!out.commit()) return false;
         cache = std::move(next);
         unsavedParses = 0;
+        genericDirty = false;
+        loadedGenericDigest = digest;
         return true;
     }
 };
@@ -682,8 +1171,9 @@ TFaceMetrics& TFaceMetrics::operator=(TFaceMetrics&&) noexcept = default;
 
 std::optional<TFaceVMetrics> TFaceMetrics::find(const QString& family, bool bold, bool italic) const {
     if (!d) return std::nullopt;
-    const int face = d->lookup(family, bold, italic);
-    if (face < 0) return std::nullopt;
+    bool ambiguous = false;
+    const int face = d->lookup(family, bold, italic, &ambiguous);
+    if (face < 0 || ambiguous) return std::nullopt;
     return d->metricsOf(d->faces[size_t(face)].slot);
 }
 
@@ -745,6 +1235,19 @@ int TFaceMetrics::scaleToPixels(int designUnits, int pixelSize, int unitsPerEm) 
 
 std::optional<int> TFaceMetrics::lineHeightOf(const TFaceVMetrics& m, int pixelSize) {
     if (pixelSize < 1 || pixelSize > kMaxPixelSize || m.unitsPerEm <= 0) return std::nullopt;
+    if (m.scaling == TFaceVMetrics::Scaling::Type1) {
+        // FreeType's size metrics: y_scale = FT_DivFix(ppem in 26.6, units per em), each
+        // value scaled with FT_MulFix, then the ascender rounded up and the descender down
+        // to whole pixels (Qt keeps those as they are).
+        const qint64 yScale = (qint64(pixelSize) * 64 * 65536 + m.unitsPerEm / 2) / m.unitsPerEm;
+        const auto mulFix = [yScale](qint64 v) {
+            const qint64 mag = (std::abs(v) * yScale + 0x8000) >> 16;
+            return v < 0 ? -mag : mag;
+        };
+        const auto ceil64 = [](qint64 v) { return v >= 0 ? (v + 63) / 64 : -(-v / 64); };
+        const auto floor64 = [](qint64 v) { return v >= 0 ? v / 64 : -((-v + 63) / 64); };
+        return int(ceil64(mulFix(m.ascender)) - floor64(mulFix(-qint64(m.descender))));
+    }
     return scaleToPixels(m.ascender, pixelSize, m.unitsPerEm) +
            scaleToPixels(m.descender, pixelSize, m.unitsPerEm);
 }

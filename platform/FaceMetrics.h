@@ -2,9 +2,10 @@
 //
 // The Text page needs the line height of 1,500+ families at once. Asking Qt means one
 // font engine (and a fontconfig match) per family, which is far too slow, so this index
-// takes one fontconfig listing of all faces, reads the few sfnt table fields that decide
-// the line height straight from the font files and scales them by arithmetic. Results are
-// kept in a small disk cache keyed by file path, size and modification time.
+// takes one fontconfig listing of all faces, reads the few fields that decide the line
+// height straight from the font files (sfnt tables, or a Type 1 font's clear-text
+// dictionary) and scales them by arithmetic. Results are kept in a small disk cache keyed
+// by file path, size and modification time.
 //
 // Use from one thread only (the UI thread); lookups build the index lazily.
 #pragma once
@@ -19,9 +20,16 @@
 // Resolved vertical metrics of one face, in font design units: the values Qt's
 // font engine derives its ascent()/descent() from.
 struct TFaceVMetrics {
+    // How Qt turns the design values into pixels; it differs by font format.
+    enum class Scaling : quint8 {
+        Sfnt,  // Qt scales hhea/OS/2 values itself: to 1/64 px rounding to nearest
+        Type1, // FreeType's grid-fitted size metrics: ascender up, descender down to whole px
+    };
+
     int unitsPerEm = 0;
     int ascender = 0;  // above the baseline
     int descender = 0; // below the baseline, stored positive
+    Scaling scaling = Scaling::Sfnt;
 
     friend bool operator==(const TFaceVMetrics&, const TFaceVMetrics&) = default;
 };
@@ -45,6 +53,7 @@ struct TFaceMetricsStats {
     int parsed = 0;           // faces whose tables were read from disk
     int fromCache = 0;        // faces answered by a valid cache entry
     int cacheEntriesRead = 0; // entries accepted from the cache file (0 if absent, foreign or corrupt)
+    int genericMatches = 0;   // fontconfig matches made for generic names ("Sans Serif", ...)
 };
 
 class TFaceMetrics {
@@ -59,8 +68,12 @@ public:
 
     // Metrics of the face Qt would use for this family and style. The family name is
     // matched case-insensitively; Qt's disambiguated "Family [Foundry]" form is accepted.
-    // nullopt if the family is unknown, its file is not sfnt (Type 1, PCF, ...), is damaged,
-    // or carries bitmap strikes (Qt then takes FreeType's strike metrics instead).
+    // nullopt if the family is unknown, its file is neither sfnt nor Type 1 (PCF, ...), is
+    // damaged, carries bitmap strikes (Qt then takes FreeType's strike metrics instead),
+    // or is a kind of Type 1 font whose metrics are not known to match Qt's; also for a
+    // family several foundries ship when the name does not pick one of them (Qt lists
+    // such families only in the "Family [Foundry]" form and chooses by rules of its own).
+    // Repeated calls for the same family string and style are answered from a memo.
     std::optional<TFaceVMetrics> find(const QString& family, bool bold, bool italic) const;
 
     // ascent + descent in pixels at the given pixel size (ppem), as QFontMetrics reports
@@ -86,8 +99,9 @@ public:
     // Reads one face's metrics directly from a file (no index, no cache). fcIndex as FC_INDEX.
     static std::optional<TFaceVMetrics> readFile(const QString& file, int fcIndex = 0);
     // Pixels for a design-unit distance at a pixel size, rounded the way Qt's font engine
-    // rounds ascent and descent (to 1/64 px first, then to whole pixels).
+    // rounds an sfnt face's ascent and descent (to 1/64 px first, then to whole pixels).
     static int scaleToPixels(int designUnits, int pixelSize, int unitsPerEm);
+    // ascent + descent in pixels, rounded as m.scaling says.
     static std::optional<int> lineHeightOf(const TFaceVMetrics& m, int pixelSize);
 
 private:
