@@ -8,6 +8,9 @@
 #include "unit1.h"
 
 #include <QStandardPaths>
+#include <QTimer>
+
+#include "FaceMetrics.h"
 
 void RegisterGlyvexClasses() {
     RegisterStandardClasses();
@@ -28,6 +31,11 @@ int RunGlyvex() {
     Form2->Update();
     Application->CreateForm(Form1);
     Application->CreateForm(Form4);
+    // Every family has been measured by now; keep the figures for the next start as
+    // soon as the window is up, so a session that never ends cleanly still leaves them.
+    QTimer::singleShot(0, [] {
+        if (auto* metrics = Screen->FaceMetrics()) metrics->saveCache();
+    });
     Application->Run();
     return 0;
 }
