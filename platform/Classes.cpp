@@ -268,8 +268,11 @@ void TStrings::Assign(TPersistent* Source) {
 
 // The C locale's collation compares code points and ignores the case setting,
 // so there case-insensitivity comes from folding instead.
+// Decided once, like the collator below: comparisons run thousands of times per
+// translation and sort, and the user's locale does not change while we run.
 static bool LocaleCollates() {
-    return QLocale().language() != QLocale::C;
+    static const bool collates = QLocale().language() != QLocale::C;
+    return collates;
 }
 
 int AnsiCompareText(const QString& a, const QString& b) {
