@@ -295,8 +295,9 @@ TUtilityWindow::~TUtilityWindow() = default;
 
 bool TUtilityWindow::SetTimer(int id, unsigned intervalMs) {
     KillTimer(id);
-    // The window system caps a timer's period at the largest signed value.
-    const int qtId = startTimer(int(std::min<unsigned>(intervalMs, INT_MAX)));
+    // The window system caps a timer's period at the largest signed value; a
+    // precise timer never fires before its interval is over.
+    const int qtId = startTimer(int(std::min<unsigned>(intervalMs, INT_MAX)), Qt::PreciseTimer);
     if (qtId == 0) return false;
     FTimers.insert(id, qtId);
     return true;
