@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 namespace {
 
@@ -187,6 +188,24 @@ private slots:
         Form1->English1->Click();
         QCOMPARE(Form4->Caption(), QStringLiteral("Font Info"));
         QCOMPARE(Form4->Label2->Caption(), QStringLiteral("Dateiname:"));
+    }
+
+    void exitEndsTheProgramWhateverWindowsAreOpen() {
+        // "Datei / Beenden" with the font-info window showing: the first one ends the
+        // message loop, through the main window's close sequence.
+        Form4->Show();
+        bool timedOut = false;
+        QTimer::singleShot(0, [] { Form1->Beenden1->Click(); });
+        QTimer::singleShot(2000, [&] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        Application->Run();
+        QVERIFY(!timedOut);
+        QVERIFY(Application->Terminated());
+        QVERIFY(Form1->Closing());
+        QCOMPARE(Form2, nullptr);
+        QVERIFY(env->errors.isEmpty());
     }
 
     void theViewCommandsChangeThePage() {
