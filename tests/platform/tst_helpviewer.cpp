@@ -113,6 +113,28 @@ private slots:
                 QVERIFY2(html.contains(key), name);
         }
     }
+
+    void theProgressWindowIsDescribedAsItBehaves() {
+        // The bar shows the share of fonts done; it is never full long before the end.
+        THelpViewer viewer;
+        const std::pair<const char*, QStringList> files[] = {
+            {"glyvex.hlp", {"Anteil", "erst am Ende"}},
+            {"glyvexe.hlp", {"share", "only at the end"}},
+        };
+        for (const auto& [name, says] : files) {
+            QFile f(viewer.FindFile(name));
+            QVERIFY2(f.open(QIODevice::ReadOnly), name);
+            const QString html = QString::fromUtf8(f.readAll());
+            const qsizetype from = html.indexOf(QStringLiteral("id=\"splash\""));
+            QVERIFY(from >= 0);
+            const QString topic = html.mid(from, html.indexOf(QStringLiteral("<h2"), from + 1) - from);
+            for (const QString& s : says)
+                QVERIFY2(topic.contains(s), qPrintable(name + (" lacks " + s)));
+            QVERIFY2(!topic.contains(QStringLiteral("vor dem Ende")) &&
+                         !topic.contains(QStringLiteral("before the end")),
+                     name);
+        }
+    }
 };
 
 QTEST_MAIN(TstHelpViewer)
