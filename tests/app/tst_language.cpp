@@ -134,6 +134,12 @@ private slots:
         QCOMPARE(Application->HelpFile(), QStringLiteral("glyvexe.hlp"));
         QCOMPARE(Form1->Label2->Caption(), QString::number(Form1->TrackBar1->Position()));
         QCOMPARE(Form2->Label1->Caption(), QStringLiteral("Reading fonts..."));
+        // And back to German the same way (a store holding "German"): help file and memo follow.
+        QVERIFY(Form1->Translator1->setProperty("CurrentLanguage", QStringLiteral("German")));
+        QCOMPARE(Form1->Translator1->CurrentLanguage(), German);
+        QCOMPARE(Application->HelpFile(), QStringLiteral("glyvex.hlp"));
+        QVERIFY(Form1->Memo1->Visible() && !Form1->Memo2->Visible());
+        QCOMPARE(Form1->Label2->Caption(), QString::number(Form1->TrackBar1->Position()));
     }
 
     void f1OpensTheHelpOfTheCurrentLanguage() {
