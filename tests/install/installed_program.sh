@@ -10,8 +10,12 @@ set -euo pipefail
 build=$1 id=$2
 tmp=$(mktemp -d)
 pids=()
+# Installing rewrites the build's install_manifest.txt; keep the user's own install's list.
+manifest=$build/install_manifest.txt
+[ -f "$manifest" ] && cp -p "$manifest" "$tmp/manifest"
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+    if [ -f "$tmp/manifest" ]; then cp -p "$tmp/manifest" "$manifest"; else rm -f "$manifest"; fi
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -46,9 +50,10 @@ export DISPLAY=:$(head -1 "$tmp/display") QT_QPA_PLATFORM=xcb PATH=$prefix/bin:$
        XDG_DATA_HOME=$tmp/home/.local/share XDG_DATA_DIRS=$tmp/empty-data-dir XDG_RUNTIME_DIR=$tmp/run
 
 wait_window() { # TITLE SECONDS: prints the visible window's id
+    # Qt may add " — Glyvex" (the application's name) to the title it gives the window manager.
     local w=""
     for _ in $(seq $(($2 * 10))); do
-        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1) && [ -n "$w" ] && break
+        w=$(xdotool search --onlyvisible --name "^$1( — Glyvex)?\$" 2>/dev/null | tail -1) && [ -n "$w" ] && break
         sleep 0.1
     done
     [ -n "$w" ] && echo "$w"
