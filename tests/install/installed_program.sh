@@ -35,6 +35,8 @@ for size in 16 22 24 32 48 64 128 256; do
     file -b "$png" | grep -q "^PNG image data, $size x $size," || fail "icon $png: $(file -b "$png")"
 done
 [ -z "$(find "$prefix/bin" -name '*.hlp')" ] || fail "help files lie beside the installed program"
+# The metadata's launchable must name the installed menu entry.
+appstreamcli validate-tree --no-net "$prefix" >"$tmp/tree.log" 2>&1 || { cat "$tmp/tree.log"; fail "validate-tree"; }
 exec_line=$(sed -n 's/^Exec=//p' "$share/applications/$id.desktop")
 [ "$exec_line" = glyvex ] || fail "menu entry runs '$exec_line'"
 
