@@ -5,9 +5,8 @@ e2e_start
 main=$(wait_window Glyvex 300)
 send_keys "$main" ctrl+i
 wait_window "Font Info" 0 5 >/dev/null
-send_keys "$main" alt+d
 start=$(now)
-xdotool key b
+menu_command "$main" alt+d b
 status=$(wait_exit 2)
 echo "ended $(elapsed_ms "$start") ms after Beenden, status $status"
 [ "$status" = 0 ] || fail "exit status $status"

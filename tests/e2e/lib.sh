@@ -68,6 +68,8 @@ export XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache XDG_RUNTIME_DIR
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 export QT_QPA_PLATFORM=xcb
+# ImageMagick's worker threads only slow single pictures down on a busy machine.
+export MAGICK_THREAD_LIMIT=1
 unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_STYLE_OVERRIDE || true
 
 # Writes stdin to a file below the private home (path relative to $HOME).
@@ -97,7 +99,10 @@ start_x() {
         local i
         for i in $(seq 1 100); do
             if ! kill -0 "$E2E_XVFB_PID" 2>/dev/null; then break; fi
-            if xdotool getdisplaygeometry >/dev/null 2>&1; then
+            # Ours only when the server's lock file names our Xvfb (another program
+            # may have started one on this display at the same moment).
+            if xdotool getdisplaygeometry >/dev/null 2>&1 &&
+                [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$E2E_XVFB_PID" ]; then
                 E2E_DISPLAY=":$n"
                 return 0
             fi
@@ -194,6 +199,29 @@ send_keys() {
     done
 }
 
+# Number of viewable children of the root window (forms, menus, popups).
+viewable_count() { xdotool search --onlyvisible --name "" 2>/dev/null | wc -l; }
+
+# Chooses a menu command by keys, as a user would, waiting for the menu to open
+# and to close again, so no key lands anywhere else on a slow machine:
+#   menu_command WINDOW alt+a t     ("Ansicht / Textansicht")
+menu_command() {
+    local id=$1 open=$2 item=$3 before start
+    before=$(viewable_count)
+    send_keys "$id" "$open"
+    start=$(now)
+    while [ "$(viewable_count)" -le "$before" ]; do
+        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the menu of $open did not open"
+        sleep 0.05
+    done
+    xdotool key "$item"
+    start=$(now)
+    while [ "$(viewable_count)" -gt "$before" ]; do
+        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the menu of $open did not close after $item"
+        sleep 0.05
+    done
+}
+
 # Clicks button 1 at x, y inside window $1.
 click_at() {
     xdotool mousemove --window "$1" "$2" "$3" click 1
@@ -206,15 +234,35 @@ resize_window() {
     sleep 0.3
 }
 
-# Saves a picture of window $1 to file $2.
+# Saves a picture of window $1 to file $2 (PNG without dates, so pictures of the
+# same pixels are the same bytes).
 screenshot() {
-    import -window "$1" "$2" 2>/dev/null || fail "cannot take a screenshot of window $1"
+    import -window "$1" -define png:exclude-chunks=date,time -strip "$2" 2>/dev/null ||
+        fail "cannot take a screenshot of window $1"
+}
+
+# Saves a picture of window $1 to file $2 once it has stopped changing (two
+# pictures in a row alike), so a slow repaint is not caught half-way.
+settled_screenshot() {
+    local i
+    screenshot "$1" "$2"
+    for i in $(seq 1 25); do
+        sleep 0.15
+        screenshot "$1" "$E2E_TMP/settle.png"
+        if cmp -s "$2" "$E2E_TMP/settle.png"; then return 0; fi
+        cp "$E2E_TMP/settle.png" "$2"
+    done
+    fail "window $1 kept changing"
 }
 
 # Number of pixels in which two pictures differ (optionally only in the region $3,
 # ImageMagick geometry WxH+X+Y).
 pixel_difference() {
     local a=$1 b=$2 region=${3:-}
+    if [ -z "$region" ] && cmp -s "$a" "$b"; then
+        echo 0
+        return 0
+    fi
     if [ -n "$region" ]; then
         convert "$a" -crop "$region" +repage "$E2E_TMP/cmp-a.png"
         convert "$b" -crop "$region" +repage "$E2E_TMP/cmp-b.png"

@@ -8,24 +8,22 @@ main=$(wait_window Glyvex 300)
 resize_window "$main" 800 600
 read_geometry "$main"
 [ "$GEOM_W" = 800 ] && [ "$GEOM_H" = 600 ] || fail "window is ${GEOM_W}x${GEOM_H} after resizing to 800x600"
-screenshot "$main" "$E2E_TMP/resized.png"
+settled_screenshot "$main" "$E2E_TMP/resized.png"
 # "Ansicht / Textansicht", then "Ansicht / Alphabet".
-send_keys "$main" alt+a t
-send_keys "$main" alt+a a
-sleep 0.3
-screenshot "$main" "$E2E_TMP/relaid.png"
+menu_command "$main" alt+a t
+menu_command "$main" alt+a a
+settled_screenshot "$main" "$E2E_TMP/relaid.png"
 diff=$(pixel_difference "$E2E_TMP/resized.png" "$E2E_TMP/relaid.png")
 if [ "$diff" != 0 ]; then
     cp "$E2E_TMP/resized.png" "$E2E_TMP/relaid.png" "${E2E_ARTIFACTS:-/tmp}/" 2>/dev/null || true
     fail "after the resize $diff pixels differ from the laid-out window (pictures in ${E2E_ARTIFACTS:-/tmp})"
 fi
 # And shrinking, with the Text page showing.
-send_keys "$main" alt+a t
+menu_command "$main" alt+a t
 resize_window "$main" 600 420
-screenshot "$main" "$E2E_TMP/text-resized.png"
-send_keys "$main" alt+a a
-send_keys "$main" alt+a t
-sleep 0.3
-screenshot "$main" "$E2E_TMP/text-relaid.png"
+settled_screenshot "$main" "$E2E_TMP/text-resized.png"
+menu_command "$main" alt+a a
+menu_command "$main" alt+a t
+settled_screenshot "$main" "$E2E_TMP/text-relaid.png"
 diff=$(pixel_difference "$E2E_TMP/text-resized.png" "$E2E_TMP/text-relaid.png")
 [ "$diff" = 0 ] || fail "Text page: after the resize $diff pixels differ from the laid-out window"
