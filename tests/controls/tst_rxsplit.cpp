@@ -322,28 +322,43 @@ private slots:
 
     void limitsOnBothOrientations_data() {
         QTest::addColumn<int>("align");
+        QTest::addColumn<int>("topLeft");
+        QTest::addColumn<int>("bottomRight");
         QTest::addColumn<int>("target");
         QTest::addColumn<int>("edge");
         QTest::addColumn<bool>("refused");
-        // Top-left limit 30, bottom-right limit 50 on a 400 x 200 area: a vertical bar's
+        auto row = [](const char* name, TAlign a, int tl, int br, int target, int edge, bool refused) {
+            QTest::newRow(name) << int(a) << tl << br << target << edge << refused;
+        };
+        // Limits 30 (top-left) and 50 (bottom-right) on the 400 x 200 area: a vertical bar's
         // leading edge stays within 30..350, a horizontal bar's within 30..150.
-        QTest::newRow("vertical, at the top-left cap") << int(alLeft) << 30 << 30 << false;
-        QTest::newRow("vertical, beyond the top-left cap") << int(alLeft) << 4 << 30 << true;
-        QTest::newRow("vertical, at the bottom-right cap") << int(alLeft) << 350 << 350 << false;
-        QTest::newRow("vertical, beyond the bottom-right cap") << int(alLeft) << 392 << 350 << true;
-        QTest::newRow("horizontal, at the top-left cap") << int(alTop) << 30 << 30 << false;
-        QTest::newRow("horizontal, beyond the top-left cap") << int(alTop) << 2 << 30 << true;
-        QTest::newRow("horizontal, at the bottom-right cap") << int(alTop) << 150 << 150 << false;
-        QTest::newRow("horizontal, beyond the bottom-right cap") << int(alTop) << 190 << 150 << true;
+        row("vertical, at the top-left limit", alLeft, 30, 50, 30, 30, false);
+        row("vertical, beyond the top-left limit", alLeft, 30, 50, 4, 30, true);
+        row("vertical, at the bottom-right limit", alLeft, 30, 50, 350, 350, false);
+        row("vertical, beyond the bottom-right limit", alLeft, 30, 50, 392, 350, true);
+        row("horizontal, at the top-left limit", alTop, 30, 50, 30, 30, false);
+        row("horizontal, beyond the top-left limit", alTop, 30, 50, 2, 30, true);
+        row("horizontal, at the bottom-right limit", alTop, 30, 50, 150, 150, false);
+        row("horizontal, beyond the bottom-right limit", alTop, 30, 50, 190, 150, true);
+        // Without limits the control's growth is capped: the room beside a 6-pixel bar is
+        // 394 across, 194 down; a size reaching it becomes the room less 3.
+        row("vertical, below the cap", alLeft, 0, 0, 390, 390, false);
+        row("vertical, at the cap", alLeft, 0, 0, 394, 391, false);
+        row("vertical, beyond the cap", alLeft, 0, 0, 399, 391, false);
+        row("horizontal, below the cap", alTop, 0, 0, 190, 190, false);
+        row("horizontal, at the cap", alTop, 0, 0, 194, 191, false);
+        row("horizontal, beyond the cap", alTop, 0, 0, 199, 191, false);
     }
     void limitsOnBothOrientations() {
         QFETCH(int, align);
+        QFETCH(int, topLeft);
+        QFETCH(int, bottomRight);
         QFETCH(int, target);
         QFETCH(int, edge);
         QFETCH(bool, refused);
         Rig r(TAlign(align), alClient, TAlign(align));
-        r.bar->SetTopLeftLimit(30);
-        r.bar->SetBottomRightLimit(50);
+        r.bar->SetTopLeftLimit(topLeft);
+        r.bar->SetBottomRightLimit(bottomRight);
         const bool horizontal = align == alTop;
         auto at = [&](int pos) { return horizontal ? QPoint(60, pos) : QPoint(pos, 60); };
         // Pressed on the leading edge itself, so the edge follows the mouse exactly.
