@@ -5,7 +5,16 @@
 source "$(dirname "$0")/lib.sh" "$@"
 e2e_start
 main=$(wait_window Glyvex 300)
-menu_command "$main" alt+h i
+# The menu closes into the modal dialog, so this is not a plain menu command:
+# open the menu, wait for it, then choose "&Info...".
+before=$(viewable_count)
+send_keys "$main" alt+h
+start=$(now)
+while [ "$(viewable_count)" -le "$before" ]; do
+    [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the Hilfe menu did not open"
+    sleep 0.05
+done
+xdotool key i
 info=$(wait_window Info 400 5)
 # The credits' text area: the panel's text rectangle (206, 3, 224 x 103) inside the
 # panel at (4, 20) inside the group box at (8, 8) of the client area.
