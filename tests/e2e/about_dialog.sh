@@ -19,7 +19,19 @@ info=$(wait_window Info 400 5)
 # The credits' text area: the panel's text rectangle (206, 3, 224 x 103) inside the
 # panel at (4, 20) inside the group box at (8, 8) of the client area.
 credits=224x103+218+31
-sleep 0.5
+# Everything but the credits must have settled first (painting, focus, activation).
+masked() { convert "$1" -fill black -draw "rectangle 218,31 441,133" "$2"; }
+screenshot "$info" "$E2E_TMP/first.png"
+masked "$E2E_TMP/first.png" "$E2E_TMP/first-masked.png"
+start=$(now)
+while :; do
+    sleep 0.3
+    screenshot "$info" "$E2E_TMP/next.png"
+    masked "$E2E_TMP/next.png" "$E2E_TMP/next-masked.png"
+    cmp -s "$E2E_TMP/first-masked.png" "$E2E_TMP/next-masked.png" && break
+    [ "$(elapsed_ms "$start")" -lt 10000 ] || fail "the dialog outside the credits kept changing"
+    cp "$E2E_TMP/next-masked.png" "$E2E_TMP/first-masked.png"
+done
 screenshot "$info" "$E2E_TMP/first.png"
 sleep 1
 screenshot "$info" "$E2E_TMP/second.png"
