@@ -36,6 +36,8 @@ class SyncDispatcher;
 class TThread {
 public:
     explicit TThread(bool createSuspended);
+    // Terminates and joins as a last resort; a started thread is meant to go
+    // through Release, which joins before the derived class's members are gone.
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
