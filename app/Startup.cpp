@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "FormReader.h"
+#include "Placemnt.h"
 #include "RXSplit.h"
 #include "Trans.h"
 #include "Unit2.h"
@@ -16,6 +17,9 @@ void RegisterGlyvexClasses() {
     RegisterStandardClasses();
     TClassRegistry::Register<TRxSplitter>();
     TClassRegistry::Register<TTranslator>();
+    TClassRegistry::Register<TFormPlacement>();
+    TClassRegistry::Register<TFormStorage>();
+    TClassRegistry::Register<TRxWindowHook>();
 }
 
 QString FaceMetricsCacheFile() {

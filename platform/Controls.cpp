@@ -566,7 +566,36 @@ void TWinControl::Loaded() {
     if (FAlignPending) Realign();
 }
 
+LRESULT TWinControl::Perform(unsigned msg, WPARAM wParam, LPARAM lParam) {
+    TMessageEvent e(TMessage{msg, wParam, lParam, 0});
+    if (FWidget)
+        QCoreApplication::sendEvent(FWidget.data(), &e);
+    else
+        WndProc(e.Msg);
+    return e.Msg.Result;
+}
+
+int GetSystemMetrics(int index) {
+    switch (index) {
+    case SM_CXBORDER:
+    case SM_CYBORDER:
+        return 1;
+    case SM_CXDLGFRAME:
+    case SM_CYDLGFRAME:
+        return 3;
+    case SM_CXFRAME:
+    case SM_CYFRAME:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
 bool TWinControl::WidgetEvent(QEvent* event) {
+    if (event->type() == TMessageEvent::EventType()) {
+        WndProc(static_cast<TMessageEvent*>(event)->Msg);
+        return true;
+    }
     switch (event->type()) {
     case QEvent::KeyPress: {
         auto* e = static_cast<QKeyEvent*>(event);
