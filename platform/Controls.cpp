@@ -82,6 +82,8 @@ TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FFont(std::make_uni
 }
 
 TControl::~TControl() {
+    // Whoever hears of the widget's end below must know that the control goes too.
+    Destroying();
     if (FParent) FParent->RemoveControl(this);
     delete FWidget.data();
 }
@@ -572,6 +574,8 @@ LRESULT TWinControl::Perform(unsigned msg, WPARAM wParam, LPARAM lParam) {
         QCoreApplication::sendEvent(FWidget.data(), &e);
     else
         WndProc(e.Msg);
+    // Also when a filter swallowed it before it reached us.
+    e.RunAfter();
     return e.Msg.Result;
 }
 
@@ -593,7 +597,9 @@ int GetSystemMetrics(int index) {
 
 bool TWinControl::WidgetEvent(QEvent* event) {
     if (event->type() == TMessageEvent::EventType()) {
-        WndProc(static_cast<TMessageEvent*>(event)->Msg);
+        auto* e = static_cast<TMessageEvent*>(event);
+        WndProc(e->Msg);
+        e->RunAfter();
         return true;
     }
     switch (event->type()) {

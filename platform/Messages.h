@@ -8,6 +8,8 @@
 #include <QPoint>
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -54,10 +56,18 @@ public:
         static const auto type = QEvent::Type(QEvent::registerEventType());
         return type;
     }
+    ~TMessageEvent() override { RunAfter(); }
     TMessage Msg;
-    // Set by a hook that passes the message on down the chain it sits in, so
-    // that it does not see the message a second time.
-    const void* PassedBy = nullptr;
+    // What filters want done once the rest of the chain has had the message
+    // (hooks' after-notifications); run innermost first, exactly once.
+    std::vector<std::function<void()>> After;
+    void RunAfter() {
+        while (!After.empty()) {
+            auto step = std::move(After.back());
+            After.pop_back();
+            step();
+        }
+    }
 };
 
 // Fixed window-system metrics (pixels), as the class library's callers expect them.

@@ -171,18 +171,26 @@ void TControlHook::NotifyClients(TMessage& msg, bool& handled, bool after) {
 bool TControlHook::eventFilter(QObject* watched, QEvent* event) {
     if (watched != FWidget.data() || event->type() != TMessageEvent::EventType()) return false;
     auto* e = static_cast<TMessageEvent*>(event);
-    // Passing the message on: it goes down the rest of the chain without us.
-    if (e->PassedBy == this) return false;
+    // The rest of the chain below this filter is the previous procedure: the
+    // message goes on to it, and the after-notification runs when it is done.
+    bool handled = false;
+    bool swallowed = false;
     Guard([&] {
-        HookedWindowProc(e->Msg, [&] {
-            QWidget* w = FWidget.data();
-            if (!w) return;
-            e->PassedBy = this;
-            QCoreApplication::sendEvent(w, e);
-            e->PassedBy = nullptr;
+        if (!FControl) {
+            e->Msg.Result = 0;
+            swallowed = true;
+            return;
+        }
+        if (e->Msg.Msg != WM_QUIT) NotifyClients(e->Msg, handled, false);
+        if (handled && e->Msg.Msg != WM_DESTROY) {
+            swallowed = true;
+            return;
+        }
+        e->After.push_back([self = QPointer<TControlHook>(this), e, handled]() mutable {
+            if (self) Guard([&] { self->NotifyClients(e->Msg, handled, true); });
         });
     });
-    return true;
+    return swallowed;
 }
 
 void TControlHook::WidgetDestroyed() {
