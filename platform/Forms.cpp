@@ -440,6 +440,9 @@ TWindowPlacement TCustomForm::GetWindowPlacement() const {
                  : FWindowState == wsMaximized ? SW_SHOWMAXIMIZED
                                                : SW_SHOWNORMAL;
     QRect normal(FLeft, FTop, FWidth, FHeight);
+    // Once shown, the window is where the window system put it, which a default-placed
+    // form learns from no move of its own.
+    if (FWidget && FShownOnce && FWindowState == wsNormal) normal.moveTopLeft(FWidget->pos());
     if (FWidget && FWindowState != wsNormal && FWidget->normalGeometry().isValid()) {
         const QRect ng = FWidget->normalGeometry();
         const QPoint offset = FWidget->geometry().topLeft() - FWidget->frameGeometry().topLeft();

@@ -176,6 +176,16 @@ private slots:
         QCOMPARE(Stored("NormPos"), "20,30,420,330");
     }
 
+    void aDefaultPlacedFormSavesWhereTheWindowSystemPutIt() {
+        TForm* f = MakeForm(" Position = poDefaultPosOnly");
+        f->Show();
+        const QPoint at = f->Widget()->pos();
+        QVERIFY(at != QPoint(100, 80));
+        f->Close();
+        QCOMPARE(Stored("NormPos"),
+                 QStringLiteral("%1,%2,%3,%4").arg(at.x()).arg(at.y()).arg(at.x() + 400).arg(at.y() + 300));
+    }
+
     void theStoredShowCommand_data() {
         QTest::addColumn<QString>("showCmd");
         QTest::addColumn<int>("state");
