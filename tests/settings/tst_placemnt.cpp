@@ -236,6 +236,25 @@ private slots:
         QVERIFY(StorageOf(f)->Restored());
     }
 
+    void theFocusedControlIsKeptWhenAsked() {
+        TForm* f = MakeForm({}, "  Options = [fpState, fpPosition, fpActiveControl]");
+        f->Show();
+        f->SetActiveControl(EditOf(f));
+        f->Close();
+        QCOMPARE(Stored("ActiveControl"), "Edit1");
+        delete f;
+        f = MakeForm({}, "  Options = [fpState, fpPosition, fpActiveControl]");
+        f->Show();
+        QCOMPARE(f->ActiveControl(), EditOf(f));
+        delete f;
+        // A name that is no windowed control of the form changes nothing.
+        WriteHive("\"ActiveControl\"=\"Storage\"\n");
+        f = MakeForm({}, "  Options = [fpState, fpPosition, fpActiveControl]");
+        f->Show();
+        QCOMPARE(f->ActiveControl(), nullptr);
+        QVERIFY(env->errors.isEmpty());
+    }
+
     void anInactiveComponentSavesOnlyWhenAsked() {
         WriteHive("\"NormPos\"=\"100,50,700,500\"\n");
         TForm* f = MakeForm({}, "  Active = False");
