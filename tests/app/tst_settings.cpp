@@ -42,6 +42,10 @@ class TstSettings : public QObject {
     // "Datei / Beenden", then the end of the program.
     void Quit() {
         Form1->Beenden1Click(Form1->Beenden1);
+        End();
+    }
+    // The application object goes, and every window it still owns with it.
+    void End() {
         env.reset();
         Form1 = nullptr;
         Form2 = nullptr;
@@ -54,12 +58,7 @@ class TstSettings : public QObject {
     }
 
 private slots:
-    void cleanup() {
-        env.reset();
-        Form1 = nullptr;
-        Form2 = nullptr;
-        Form4 = nullptr;
-    }
+    void cleanup() { End(); }
 
     void aFirstStartLeavesTheBaseKeyAndTheMainWindowsValues() {
         Start();

@@ -9,10 +9,7 @@ e2e_start
 main=$(wait_window Glyvex 300)
 read_geometry "$main"
 norm="$GEOM_X,$GEOM_Y,$((GEOM_X + GEOM_W)),$((GEOM_Y + GEOM_H))"
-menu_command "$main" alt+d b
-# Not in a subshell: only this shell can wait for the program it started.
-wait_exit 5 >"$E2E_TMP/status"
-[ "$(cat "$E2E_TMP/status")" = 0 ] || fail "the program ended with status $(cat "$E2E_TMP/status")"
+quit_by_menu "$main" alt+d b
 forms='[HKEY_CURRENT_USER\Software\Tandor\Glyvex\Forms]
 "Flags"="0"
 "ShowCmd"="1"
@@ -39,10 +36,7 @@ info=$(wait_window "Font Info" 0 5)
 sleep 0.3
 read_geometry "$info"
 infonorm="$GEOM_X,$GEOM_Y,$((GEOM_X + GEOM_W)),$((GEOM_Y + GEOM_H))"
-menu_command "$main" alt+d b
-# Not in a subshell: only this shell can wait for the program it started.
-wait_exit 5 >"$E2E_TMP/status"
-[ "$(cat "$E2E_TMP/status")" = 0 ] || fail "the program ended with status $(cat "$E2E_TMP/status")"
+quit_by_menu "$main" alt+d b
 expected="$expected"'
 
 [HKEY_CURRENT_USER\Software\Tandor\Glyvex\Forms\info]
