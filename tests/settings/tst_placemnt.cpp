@@ -186,6 +186,20 @@ private slots:
                  QStringLiteral("%1,%2,%3,%4").arg(at.x()).arg(at.y()).arg(at.x() + 400).arg(at.y() + 300));
     }
 
+    void aMaximizedWindowSavesItsNormalRectangle() {
+        TForm* f = MakeForm();
+        f->Show();
+        f->Widget()->showMaximized(); // as the user would
+        QTRY_COMPARE(f->WindowState(), wsMaximized);
+        QTRY_VERIFY(f->Width() > 500);
+        f->Close();
+        QCOMPARE(Stored("ShowCmd"), "3");
+        // Where it goes back to: the place and (give or take the frame) the size it had.
+        const QStringList norm = Stored("NormPos").split(',');
+        QCOMPARE(norm.mid(0, 2), QStringList({"100", "80"}));
+        QVERIFY(norm[2].toInt() - 100 < 410 && norm[3].toInt() - 80 < 310);
+    }
+
     void theStoredShowCommand_data() {
         QTest::addColumn<QString>("showCmd");
         QTest::addColumn<int>("state");
