@@ -52,10 +52,7 @@ private:
     bool FClosed = false;
 };
 
-// Profile-file semantics: [Section] lines and key=value lines; sections and keys
-// compare ignoring case and keep the case they were first written with; values
-// are stored verbatim and read with surrounding blanks removed. Other lines are
-// kept as they are.
+// A store of text items in sections, as the placement helpers use it.
 class TCustomIniFile : public TStoreFile {
     Q_OBJECT
 public:
@@ -70,6 +67,10 @@ public:
     void WriteBool(const QString& section, const QString& ident, bool value);
 };
 
+// Profile-file semantics: [Section] lines and key=value lines; sections and keys
+// compare ignoring case and keep the case they were first written with; values
+// are stored verbatim and read with surrounding blanks removed. Other lines are
+// kept as they are.
 class TIniFile : public TCustomIniFile {
     Q_OBJECT
 public:
