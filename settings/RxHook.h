@@ -88,8 +88,10 @@ public:
     void Uninstall();
     // The widget the filter is on, or nullptr.
     QWidget* HookedWidget() const { return FWidget.data(); }
-    // A message through the hook: before-notification, the rest of the chain,
-    // after-notification.
+    // A message that does not travel the filter chain (the widget's destruction):
+    // before-notification, then `previous` (the control's own handling) and the
+    // after-notification unless a client handled it. Chain messages take the same
+    // steps in the filter.
     void HookedWindowProc(TMessage& msg, const std::function<void()>& previous);
     void NotifyClients(TMessage& msg, bool& handled, bool after);
     bool Destroying() const { return FDestroying; }
