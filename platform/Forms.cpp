@@ -460,9 +460,12 @@ void TCustomForm::SetWindowPlacement(const TWindowPlacement& wp) {
     FMinPosition = wp.ptMinPosition;
     FMaxPosition = wp.ptMaxPosition;
     const bool shownOtherwise = FWidget && FWidget->isVisible() && FWindowState != wsNormal;
-    if (!shownOtherwise)
+    if (!shownOtherwise) {
+        const QSize before(FWidth, FHeight);
         SetBounds(wp.normalLeft, wp.normalTop, wp.normalRight - wp.normalLeft,
                   wp.normalBottom - wp.normalTop);
+        if (QSize(FWidth, FHeight) != before && FFrame.isNull()) FOuterSizePending = true;
+    }
     switch (wp.showCmd) {
     case SW_SHOWNORMAL:
         SetWindowState(wsNormal);
@@ -691,7 +694,15 @@ bool TCustomForm::WidgetEvent(QEvent* event) {
             FLeft = fg.left();
             FTop = fg.top();
             FPlaced = true;
-            FFrame = fg.size() - FWidget->size();
+            const QSize frame = fg.size() - FWidget->size();
+            const bool learned = frame != FFrame;
+            FFrame = frame;
+            // A stored placement gave the outer size before the frame was known:
+            // the window keeps that outer size, its inside shrinks by the frame.
+            if (learned && FOuterSizePending) {
+                FOuterSizePending = false;
+                ApplyGeometry();
+            }
         }
         return false;
     default:

@@ -275,6 +275,7 @@ protected:
     QPointer<TWinControl> FActiveControl;
     QPointer<TMainMenu> FMenu;
     unsigned FPlacementFlags = 0;
+    bool FOuterSizePending = false; // a placement's outer size waits for the frame to be known
     QPoint FMinPosition{-1, -1}, FMaxPosition{-1, -1};
     TNotifyEvent FOnCreate, FOnDestroy, FOnShow, FOnHide;
     TCloseEvent FOnClose;

@@ -140,6 +140,19 @@ private slots:
         QVERIFY(env->errors.isEmpty());
     }
 
+    void aStoredSizeIsTheOuterSizeOnceTheFrameIsKnown() {
+        WriteHive("\"NormPos\"=\"100,50,700,500\"\n");
+        TForm* f = MakeForm();
+        f->Show();
+        QWidget* w = f->Widget();
+        w->move(120, 60); // the window system places it and so shows its frame
+        const QSize frame = w->frameGeometry().size() - w->size();
+        if (frame.isNull()) QSKIP("this platform draws no frame");
+        QTRY_COMPARE(w->size(), QSize(600, 450) - frame);
+        QCOMPARE(f->Width(), 600);
+        QCOMPARE(f->Height(), 450);
+    }
+
     void aWindowStoredOffEveryScreenComesBackOnOne() {
         WriteHive("\"NormPos\"=\"-5000,-4000,-4400,-3550\"\n");
         TForm* f = MakeForm();
