@@ -168,8 +168,11 @@ QString TForm1::FieldText(const QString& face) const {
 }
 
 void TForm1::ShowProgress(int done, int total) {
-    // The bar's range stays 0 to 100: it shows the share of fields done.
-    if (Form2 && total > 0) Form2->ProgressBar1->SetPosition(int(qint64(done) * 100 / total));
+    // The bar's range stays 0 to 100: it shows the share of fields done. It is told
+    // only when that share moves, so thousands of fields do not each ask for a repaint.
+    if (!Form2 || total <= 0) return;
+    const int percent = int(qint64(done) * 100 / total);
+    if (percent != Form2->ProgressBar1->Position() || done <= 1) Form2->ProgressBar1->SetPosition(percent);
 }
 
 void TForm1::CreateEditfields() {

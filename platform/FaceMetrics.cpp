@@ -792,6 +792,7 @@ struct TFaceMetrics::Impl {
         std::array<int, 4> face{kUnchosen, kUnchosen, kUnchosen, kUnchosen}; // per style; -1 none
     };
     QHash<QString, NameMemo> nameMemo;
+    QHash<QString, QString> substitutes;
     QHash<TSlotKey, TCacheEntry> cache;
     int unsavedParses = 0;
 
@@ -1043,6 +1044,27 @@ struct TFaceMetrics::Impl {
         return TGenericHit{info->file, info->index};
     }
 
+    QString substituteFamily(const QString& name) {
+        if (source != Source::FontConfig || name.isEmpty()) return {};
+        if (const auto it = substitutes.constFind(name); it != substitutes.cend()) return *it;
+        QString family;
+        const TFcPtr<FcPattern> pattern(FcPatternCreate());
+        if (pattern) {
+            const QByteArray utf8 = name.toUtf8();
+            FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8.constData()));
+            FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+            FcDefaultSubstitute(pattern.get());
+            FcResult result = FcResultNoMatch;
+            const TFcPtr<FcPattern> match(FcFontMatch(nullptr, pattern.get(), &result));
+            FcChar8* s = nullptr;
+            if (match && FcPatternGetString(match.get(), FC_FAMILY, 0, &s) == FcResultMatch && s)
+                family = QString::fromUtf8(reinterpret_cast<const char*>(s));
+            ++stats.substitutions;
+        }
+        substitutes.insert(name, family);
+        return family;
+    }
+
     // The face chosen for a name and style, -1 if none; *ambiguous as in NameMemo.
     int lookup(const QString& name, bool bold, bool italic, bool* ambiguous = nullptr) {
         ensureBuilt();
@@ -1188,6 +1210,10 @@ QString TFaceMetrics::fileOf(const QString& family) const {
     if (!d) return {};
     const int face = d->lookup(family, false, false);
     return face < 0 ? QString() : d->fileFaces[size_t(d->faces[size_t(face)].slot)].file;
+}
+
+QString TFaceMetrics::substituteFamily(const QString& name) const {
+    return d ? d->substituteFamily(name) : QString();
 }
 
 bool TFaceMetrics::saveCache() const {

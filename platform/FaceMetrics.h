@@ -54,6 +54,7 @@ struct TFaceMetricsStats {
     int fromCache = 0;        // faces answered by a valid cache entry
     int cacheEntriesRead = 0; // entries accepted from the cache file (0 if absent, foreign or corrupt)
     int genericMatches = 0;   // fontconfig matches made for generic names ("Sans Serif", ...)
+    int substitutions = 0;    // fontconfig matches made by substituteFamily()
 };
 
 class TFaceMetrics {
@@ -82,6 +83,11 @@ public:
 
     // File of the family's regular (or closest to regular) face; empty if unknown.
     QString fileOf(const QString& family) const;
+
+    // The family fontconfig chooses for a name (its aliases turn "Arial" into a metric
+    // twin, generic names into the configured default); empty if nothing matches or
+    // this index does not come from fontconfig. One match per name, then memoised.
+    QString substituteFamily(const QString& name) const;
 
     // Writes the cache if anything was measured or dropped since it was read or last
     // written; atomic (temporary file + rename), creating the directory as needed.

@@ -233,6 +233,7 @@ void TScrollBox::BoundsChanged(bool sizeChanged) {
 // ---------------------------------------------------------------------------
 
 TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
+    SetSiblingNotifications(true); // forms hear about each other, as any component does
     FWidth = 320;
     FHeight = 240;
     FVisible = false;
@@ -695,6 +696,40 @@ TScreen::~TScreen() {
 void TScreen::SetFaceMetrics(std::unique_ptr<TFaceMetrics> m) {
     FFaceMetrics = std::move(m);
     FLineHeights.clear();
+    FQtFamilies.clear();
+    if (!FFaceMetrics) return;
+    QFont font = QGuiApplication::font();
+    const QString family = QtFamily(font.family());
+    if (family != font.family()) {
+        font.setFamilies({family});
+        QGuiApplication::setFont(font);
+    }
+}
+
+QString TScreen::QtFamily(const QString& name) {
+    if (const auto it = FQtFamilies.constFind(name); it != FQtFamilies.cend()) return *it;
+    if (FInstalledFolded.isEmpty()) {
+        for (int i = 0; i < FFonts->Count(); ++i) {
+            QString family = FFonts->Strings(i);
+            // Qt lists a family several foundries ship as "Family [Foundry]" but finds it by "Family".
+            if (family.endsWith(u']'))
+                if (const qsizetype open = family.lastIndexOf(QStringLiteral(" [")); open > 0)
+                    family.truncate(open);
+            FInstalledFolded.insert(family.toCaseFolded());
+        }
+        // Qt lists the generic names as families but looks them up like unknown names.
+        for (const char* generic : {"serif", "sans serif", "monospace"})
+            FInstalledFolded.remove(QString::fromLatin1(generic));
+    }
+    QString family = name;
+    if (!FInstalledFolded.contains(name.toCaseFolded()) && FFaceMetrics) {
+        ++FFamilySubstitutions;
+        const QString substitute = FFaceMetrics->substituteFamily(name);
+        if (!substitute.isEmpty() && FInstalledFolded.contains(substitute.toCaseFolded()))
+            family = substitute;
+    }
+    FQtFamilies.insert(name, family);
+    return family;
 }
 
 void TScreen::SetCursor(TCursor value) {

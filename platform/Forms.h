@@ -6,6 +6,7 @@
 
 #include <QCursor>
 #include <QHash>
+#include <QSet>
 
 #include <map>
 #include <span>
@@ -332,7 +333,18 @@ public:
     // without making a font engine; falls back to Qt's metrics once per font.
     int FontLineHeight(const TFont& font);
     TFaceMetrics* FaceMetrics() const { return FFaceMetrics.get(); }
+    // Also hands Qt's default font to QtFamily (menus and dialogs use it).
     void SetFaceMetrics(std::unique_ptr<TFaceMetrics> m);
+
+    // The family name to give Qt for a font name: the name itself when it is an
+    // installed family, otherwise the installed family the font configuration
+    // substitutes for it (what Qt would end up showing too). Qt resolves a name it
+    // does not list by filtering a fallback list of every installed family against
+    // its own family list, which costs seconds with thousands of families; a generic
+    // name ("Sans Serif") it lists but resolves the same way. Memoised per name.
+    QString QtFamily(const QString& name);
+    // Names QtFamily had to ask the font configuration about (for tests).
+    int FamilySubstitutions() const { return FFamilySubstitutions; }
 
 private:
     std::unique_ptr<TStrings> FFonts;
@@ -341,6 +353,9 @@ private:
     std::map<TCursor, QCursor> FCursors;
     std::unique_ptr<TFaceMetrics> FFaceMetrics;
     QHash<QString, int> FLineHeights;
+    QSet<QString> FInstalledFolded; // case-folded family names, "[foundry]" dropped
+    QHash<QString, QString> FQtFamilies;
+    int FFamilySubstitutions = 0;
 };
 
 // The program-wide objects; the main procedure (or a test) creates them.
