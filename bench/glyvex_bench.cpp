@@ -83,7 +83,11 @@ void Idle(int ms) {
 int RunOne() {
     // The start-up of glyvex's own main procedure, step by step.
     RegisterGlyvexClasses();
-    TScreen screen(QFontDatabase::families());
+    QElapsedTimer phase;
+    phase.start();
+    const QStringList families = QFontDatabase::families();
+    const double familiesMs = Ms(phase.nsecsElapsed());
+    TScreen screen(families);
     screen.SetFaceMetrics(std::make_unique<TFaceMetrics>(FaceMetricsCacheFile()));
     TApplication application;
     Application->SetTitle(QStringLiteral("Glyvex"));
@@ -106,6 +110,12 @@ int RunOne() {
     QCoreApplication::processEvents();
     // On the monotonic clock, so the parent can count from before it started this process.
     const qint64 shownAt = MonotonicMs();
+    const double showMs = Ms(t.nsecsElapsed()) - createMs;
+    if (qEnvironmentVariableIsSet("GLYVEX_BENCH_PHASES"))
+        std::fprintf(stderr, "phases: Qt family list %.1f ms, windows made %.1f ms, shown %.1f ms\n",
+                     familiesMs, createMs, showMs);
+    // For profiling the start alone.
+    if (qEnvironmentVariableIsSet("GLYVEX_BENCH_START_ONLY")) return 0;
     screen.FaceMetrics()->saveCache(); // as the program does once its window is up
 
     // Arrow keys in the font list, a moment apart as a user presses them.
