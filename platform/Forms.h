@@ -79,8 +79,10 @@ protected:
     void BoundsChanged(bool sizeChanged) override;
     void InsertControl(TControl* c) override;
     void RemoveControl(TControl* c) override;
-    // Gives widgets to the children in view, takes them from the rest.
+    // Gives widgets to the children in view (and soon after to those within half a
+    // page of it), takes them from the rest.
     void UpdateRealized();
+    void ScheduleBand();
     void ScheduleUpdate();
     void UpdateScrollBar();
     int BorderWidth() const { return FBorderStyle == bsSingle ? 2 : 0; }
@@ -92,6 +94,7 @@ protected:
     mutable int FContentHeight = 0;
     mutable bool FContentDirty = true;
     bool FUpdateScheduled = false;
+    bool FBandScheduled = false;
     QPointer<QScrollBar> FScrollBar;
     QPointer<QWidget> FViewport;
 };
@@ -332,6 +335,9 @@ public:
     // Line height (ascent plus descent, pixels) of a font, from face metrics
     // without making a font engine; falls back to Qt's metrics once per font.
     int FontLineHeight(const TFont& font);
+    // Reads ahead, on all cores, what FontLineHeight will need for these families in
+    // this style (bold and italic count); a hint that changes no answer.
+    void PrepareFontLineHeights(const QStringList& families, TFontStyles style);
     TFaceMetrics* FaceMetrics() const { return FFaceMetrics.get(); }
     // Also hands Qt's default font to QtFamily (menus and dialogs use it).
     void SetFaceMetrics(std::unique_ptr<TFaceMetrics> m);
