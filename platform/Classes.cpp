@@ -114,11 +114,6 @@ void TComponent::RemoveFreeNotification(TComponent* other) {
 
 void TComponent::Notification(TComponent*, TOperation) {}
 
-TComponent::TOwnershipCounters& TComponent::OwnershipCounters() {
-    static TOwnershipCounters counters;
-    return counters;
-}
-
 void TComponent::SetSiblingNotifications(bool value) {
     if (value == FSiblingNotifications) return;
     FSiblingNotifications = value;
@@ -140,7 +135,7 @@ void TComponent::InsertComponent(TComponent* c) {
     c->FOwnerIndex = int(FComponents.size());
     FComponents.push_back(c);
     if (!c->FName.isEmpty()) FNameIndex.insert(c->FName.toCaseFolded(), c);
-    auto& counters = OwnershipCounters();
+    auto& counters = FCounters;
     // By index: a listener may create components while it is told.
     for (size_t i = 0; i < FListeners.size(); ++i) {
         ++counters.notifications;
@@ -150,7 +145,7 @@ void TComponent::InsertComponent(TComponent* c) {
 }
 
 void TComponent::RemoveComponent(TComponent* c) {
-    auto& counters = OwnershipCounters();
+    auto& counters = FCounters;
     const int n = int(FComponents.size());
     int index = c->FOwner == this ? c->FOwnerIndex : -1;
     ++counters.scanned;

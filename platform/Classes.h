@@ -144,13 +144,13 @@ public:
 
     template <class T> bool InheritsFrom() const { return dynamic_cast<const T*>(this) != nullptr; }
 
-    // Operation counts for tests that guard against per-component work growing with
-    // the number of components (each insertion or removal should cost O(1) of these).
+    // Work this component did as an owner, for tests that guard against the cost of an
+    // insertion or removal growing with the number of components owned.
     struct TOwnershipCounters {
         long long notifications = 0; // Notification calls made by insertions and removals
         long long scanned = 0;       // list slots looked at to find a component being removed
     };
-    static TOwnershipCounters& OwnershipCounters();
+    const TOwnershipCounters& OwnershipCounters() const { return FCounters; }
 
 protected:
     // Told when a component joins or leaves this component's owner (and, for an owner,
@@ -174,6 +174,7 @@ private:
     bool FSiblingNotifications = true;
     // The owned components that listen to their siblings, in creation order.
     std::vector<TComponent*> FListeners;
+    TOwnershipCounters FCounters;
     // Owned components by case-folded name: forms with thousands of fields stay fast.
     QHash<QString, TComponent*> FNameIndex;
     std::vector<TComponent*> FFreeNotifies;
