@@ -289,11 +289,11 @@ void TForm1::RefreshEditfields() {
         style.setFlag(fsBold, wanted.testFlag(fsBold));
         style.setFlag(fsItalic, wanted.testFlag(fsItalic));
         edit->Font()->SetStyle(style);
-        edit->SetWidth(width);
         // Built only when it differs: most refreshes leave every text as it was.
         if (!IsFieldText(edit->Text(), sample, edit->Font()->Name()))
             edit->SetText(FieldText(edit->Font()->Name()));
-        edit->SetTop(FEditTop);
+        // Width and top in one step (the text does not depend on either).
+        edit->SetBounds(edit->Left(), FEditTop, width, edit->Height());
         FEditTop += edit->Height();
         ++k;
         ShowProgress(k, n);
