@@ -772,27 +772,28 @@ void TScreen::SetFaceMetrics(std::unique_ptr<TFaceMetrics> m) {
     }
 }
 
+// A family name without Qt's " [Foundry]" suffix, case-folded: how Qt compares them.
+static QString FamilyKey(QString family) {
+    if (family.endsWith(u']'))
+        if (const qsizetype open = family.lastIndexOf(QStringLiteral(" [")); open > 0) family.truncate(open);
+    return family.toCaseFolded();
+}
+
 QString TScreen::QtFamily(const QString& name) {
     if (const auto it = FQtFamilies.constFind(name); it != FQtFamilies.cend()) return *it;
     if (FInstalledFolded.isEmpty()) {
-        for (int i = 0; i < FFonts->Count(); ++i) {
-            QString family = FFonts->Strings(i);
-            // Qt lists a family several foundries ship as "Family [Foundry]" but finds it by "Family".
-            if (family.endsWith(u']'))
-                if (const qsizetype open = family.lastIndexOf(QStringLiteral(" [")); open > 0)
-                    family.truncate(open);
-            FInstalledFolded.insert(family.toCaseFolded());
-        }
+        // Qt lists a family several foundries ship as "Family [Foundry]" and finds it by either.
+        for (int i = 0; i < FFonts->Count(); ++i)
+            FInstalledFolded.insert(FamilyKey(FFonts->Strings(i)));
         // Qt lists the generic names as families but looks them up like unknown names.
         for (const char* generic : {"serif", "sans serif", "monospace"})
             FInstalledFolded.remove(QString::fromLatin1(generic));
     }
     QString family = name;
-    if (!FInstalledFolded.contains(name.toCaseFolded()) && FFaceMetrics) {
+    if (!FInstalledFolded.contains(FamilyKey(name)) && FFaceMetrics) {
         ++FFamilySubstitutions;
         const QString substitute = FFaceMetrics->substituteFamily(name);
-        if (!substitute.isEmpty() && FInstalledFolded.contains(substitute.toCaseFolded()))
-            family = substitute;
+        if (!substitute.isEmpty() && FInstalledFolded.contains(FamilyKey(substitute))) family = substitute;
     }
     FQtFamilies.insert(name, family);
     return family;

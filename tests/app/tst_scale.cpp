@@ -101,6 +101,9 @@ void TestScale::qtIsHandedOnlyListedFamilies() {
     const QString listed = InstalledSample().value(0);
     if (listed.isEmpty()) QSKIP("needs installed fonts");
     QCOMPARE(Screen->QtFamily(listed), listed);
+    // Qt's own "Family [Foundry]" names are installed families too.
+    for (const QString& f : installed)
+        if (f.endsWith(u']')) QCOMPARE(Screen->QtFamily(f), f);
     QCOMPARE(Screen->FamilySubstitutions(), 0);
     // A name Qt does not list, and a generic one, become the family Qt would show for them.
     for (const QString& name :
