@@ -11,7 +11,6 @@ TForm3::TForm3(TComponent* AOwner) : TForm(AOwner) {
     BindComponent(UrlLabel1, "UrlLabel1");
     BindComponent(UrlLabel2, "UrlLabel2");
     BindComponent(Button1, "Button1");
-    BindComponent(Translator1, "Translator1");
 }
 
 std::span<const TMethodBinding> TForm3::PublishedMethods() const {

@@ -6,7 +6,6 @@
 #include "Forms.h"
 #include "RXCtrls.h"
 #include "StdCtrls.h"
-#include "Trans.h"
 #include "UrlLabel.h"
 
 class TForm3 : public TForm {
@@ -21,7 +20,6 @@ public:
     TUrlLabel* UrlLabel1 = nullptr;
     TUrlLabel* UrlLabel2 = nullptr;
     TButton* Button1 = nullptr;
-    TTranslator* Translator1 = nullptr;
 
     void FormShow(TObject* Sender);
     void Button1Click(TObject* Sender);

@@ -192,14 +192,21 @@ private slots:
         QCOMPARE(opened, QStringList({Form3->UrlLabel1->URL(), Form3->UrlLabel2->URL()}));
     }
 
-    void theDialogFollowsTheInterfaceLanguage() {
+    void theDialogReadsTheSameInBothLanguages() {
+        // The dialog has no translator: switching the interface leaves it German.
         Form1->English1Click(Form1->English1);
-        QCOMPARE(Form3->Translator1->CurrentLanguage(), English);
-        QCOMPARE(Form3->Caption(), QStringLiteral("About"));
+        QCOMPARE(Form1->Translator1->CurrentLanguage(), English);
+        QCOMPARE(Form3->Caption(), QStringLiteral("Info"));
         QCOMPARE(Form3->Button1->Caption(), QStringLiteral("OK"));
         QCOMPARE(Form3->GroupBox1->Caption(), QStringLiteral("Information"));
+        QCOMPARE(Form3->GroupBox2->Caption(), QStringLiteral("Information"));
         Form1->English1Click(Form1->English1);
         QCOMPARE(Form3->Caption(), QStringLiteral("Info"));
+    }
+
+    void theKeyboardOrderIsCreditsButtonPicture() {
+        QCOMPARE(Form3->GroupBox1->ComponentIndex() < Form3->Button1->ComponentIndex(), true);
+        QCOMPARE(Form3->Button1->ComponentIndex() < Form3->GroupBox2->ComponentIndex(), true);
     }
 
     void destroyingTheOpenDialogWhileTheCreditsRunLeavesNoTick() {
