@@ -9,8 +9,11 @@
 int main(int argc, char* argv[]) {
     QApplication qapp(argc, argv);
     RegisterGlyvexClasses();
+    // The face-metrics listing overlaps with Qt building its font database.
+    auto metrics = std::make_unique<TFaceMetrics>(FaceMetricsCacheFile());
+    metrics->buildInBackground();
     TScreen screen(QFontDatabase::families());
-    screen.SetFaceMetrics(std::make_unique<TFaceMetrics>(FaceMetricsCacheFile()));
+    screen.SetFaceMetrics(std::move(metrics));
     int result = 0;
     {
         TApplication application;

@@ -4,6 +4,9 @@
 #include "Unit3.h"
 #include "Unit4.h"
 
+#include <QFontMetrics>
+#include <QTimer>
+
 TForm1* Form1 = nullptr;
 
 TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
@@ -99,6 +102,7 @@ void TForm1::FormCreate(TObject*) {
     Translator1->SetCurrentLanguage(German);
     Application->SetHelpFile(QStringLiteral("glyvex.hlp"));
     Label2->SetCaption(QString::number(TrackBar1->Position()));
+    WarmNeighbours();
 }
 
 void TForm1::FormClose(TObject*, TCloseAction&) {
@@ -131,6 +135,35 @@ QString TForm1::SelectedFamily() const {
 
 void TForm1::SelectionChanged() {
     if (Form4 && Form4->Visible()) Form4->ShowFamily(SelectedFamily());
+    WarmNeighbours();
+}
+
+void TForm1::WarmNeighbours() {
+    // Qt makes a font engine the first time a face is drawn, which with thousands of
+    // families installed costs longer than a frame (a font-configuration match over all
+    // of them). Once the window has painted and is idle, make the engines of the entries
+    // next to the selection at the preview's size and style, so an arrow key finds its
+    // font ready. Keys held down come faster than that; each step then pays for its font.
+    if (FWarmScheduled) return;
+    FWarmScheduled = true;
+    constexpr int kIdleMs = 50;
+    QTimer::singleShot(kIdleMs, this, [this] {
+        Guard([&] {
+            FWarmScheduled = false;
+            QWidget* memo = Memo1->Widget();
+            const int i = ListBox1->ItemIndex();
+            if (!memo || i < 0 || FClosing) return;
+            QList<QFont> warm;
+            for (int j : {i + 1, i - 1}) {
+                if (j < 0 || j >= ListBox1->Items()->Count()) continue;
+                QFont font = memo->font();
+                font.setFamilies({Screen->QtFamily(ListBox1->Items()->Strings(j))});
+                (void)QFontMetrics(font).height(); // makes the engine
+                warm << font;
+            }
+            FWarmFonts = warm; // held, so Qt keeps those engines
+        });
+    });
 }
 
 void TForm1::ListBox1DblClick(TObject*) {
@@ -141,6 +174,7 @@ void TForm1::TrackBar1Change(TObject*) {
     Memo1->Font()->SetSize(TrackBar1->Position());
     Memo2->Font()->SetSize(TrackBar1->Position());
     Label2->SetCaption(QString::number(TrackBar1->Position()));
+    WarmNeighbours();
 }
 
 static void SetStyleFlag(TFont* font, TFontStyle flag, bool on) {
@@ -152,12 +186,14 @@ static void SetStyleFlag(TFont* font, TFontStyle flag, bool on) {
 void TForm1::CheckBox1Click(TObject*) {
     SetStyleFlag(Memo1->Font(), fsBold, CheckBox1->Checked());
     SetStyleFlag(Memo2->Font(), fsBold, CheckBox1->Checked());
+    WarmNeighbours();
     if (PageControl1->ActivePage() == TabSheet2) RefreshEditfields();
 }
 
 void TForm1::CheckBox2Click(TObject*) {
     SetStyleFlag(Memo1->Font(), fsItalic, CheckBox2->Checked());
     SetStyleFlag(Memo2->Font(), fsItalic, CheckBox2->Checked());
+    WarmNeighbours();
     if (PageControl1->ActivePage() == TabSheet2) RefreshEditfields();
 }
 
@@ -168,14 +204,25 @@ QString TForm1::FieldText(const QString& face) const {
     return Edit1->Text() + QStringLiteral(" (") + face + u')';
 }
 
+bool TForm1::IsFieldText(const QString& text, const QString& sample, const QString& face) {
+    const QStringView t(text);
+    return t.size() == sample.size() + face.size() + 3 && t.startsWith(sample) &&
+           t.sliced(sample.size(), 2) == u" (" && t.sliced(sample.size() + 2, face.size()) == face &&
+           t.back() == u')';
+}
+
 void TForm1::ShowProgress(int done, int total) {
-    // The bar's range stays 0 to 100: it shows the share of fields done.
-    if (Form2 && total > 0) Form2->ProgressBar1->SetPosition(int(qint64(done) * 100 / total));
+    // The bar's range stays 0 to 100: it shows the share of fields done. It is told
+    // only when that share moves, so thousands of fields do not each ask for a repaint.
+    if (!Form2 || total <= 0) return;
+    const int percent = int(qint64(done) * 100 / total);
+    if (percent != Form2->ProgressBar1->Position() || done <= 1) Form2->ProgressBar1->SetPosition(percent);
 }
 
 void TForm1::CreateEditfields() {
     FEditTop = 0;
     const int n = ListBox1->Items()->Count();
+    Screen->PrepareFontLineHeights(ListBox1->Items()->ToStringList(), TFontStyles());
     for (int i = 1; i <= n; ++i) {
         auto* edit = new TEdit(this);
         edit->SetParent(ScrollBox1);
@@ -195,9 +242,11 @@ void TForm1::CreateEditfields() {
 
 std::vector<TEdit*> TForm1::Editfields() const {
     std::vector<TEdit*> r;
+    r.reserve(size_t(ComponentCount()));
     for (int i = 0; i < ComponentCount(); ++i) {
-        auto* e = dynamic_cast<TEdit*>(Components(i));
-        if (e && e->Tag() == PerFontTag) r.push_back(e);
+        TComponent* c = Components(i);
+        if (c->Tag() != PerFontTag) continue; // the cheap test first
+        if (auto* e = dynamic_cast<TEdit*>(c)) r.push_back(e);
     }
     return r;
 }
@@ -224,20 +273,28 @@ void TForm1::RefreshEditfields() {
         Form2->Show();
         Form2->Update();
     }
-    const int n = ListBox1->Items()->Count();
+    // Nothing below lets the user in, so what the fields take is read once.
+    const QStringList names = ListBox1->Items()->ToStringList();
+    const int n = int(names.size());
+    const int size = TrackBar1->Position();
+    const int width = ScrollBox1->Width();
+    const QString sample = Edit1->Text();
     const TFontStyles wanted = (CheckBox1->Checked() ? TFontStyles(fsBold) : TFontStyles()) |
                                (CheckBox2->Checked() ? TFontStyles(fsItalic) : TFontStyles());
+    Screen->PrepareFontLineHeights(names, wanted);
     for (TEdit* edit : Editfields()) {
         if (k >= n) break; // fields and list entries come from the same list
-        edit->Font()->SetName(ListBox1->Items()->Strings(k));
-        edit->Font()->SetSize(TrackBar1->Position());
+        edit->Font()->SetName(names[k]);
+        edit->Font()->SetSize(size);
         TFontStyles style = edit->Font()->Style();
         style.setFlag(fsBold, wanted.testFlag(fsBold));
         style.setFlag(fsItalic, wanted.testFlag(fsItalic));
         edit->Font()->SetStyle(style);
-        edit->SetWidth(ScrollBox1->Width());
-        edit->SetText(FieldText(edit->Font()->Name()));
-        edit->SetTop(FEditTop);
+        // Built only when it differs: most refreshes leave every text as it was.
+        if (!IsFieldText(edit->Text(), sample, edit->Font()->Name()))
+            edit->SetText(FieldText(edit->Font()->Name()));
+        // Width and top in one step (the text does not depend on either).
+        edit->SetBounds(edit->Left(), FEditTop, width, edit->Height());
         FEditTop += edit->Height();
         ++k;
         ShowProgress(k, n);

@@ -95,12 +95,18 @@ private:
     std::vector<TEdit*> Editfields() const;
     void ShowProgress(int done, int total);
     QString FieldText(const QString& face) const;
+    // Whether text already reads sample + " (" + face + ")", without building it.
+    static bool IsFieldText(const QString& text, const QString& sample, const QString& face);
     // Keeps the font-info window in step with the selection while it shows.
     void SelectionChanged();
+    // Readies the preview fonts of the entries beside the selection while idle.
+    void WarmNeighbours();
 
     int FEditTop = 0;
     bool FClosing = false;
     bool FRefreshing = false;
+    bool FWarmScheduled = false;
+    QList<QFont> FWarmFonts;
 };
 
 extern TForm1* Form1;

@@ -1,14 +1,20 @@
 // Measures how Glyvex scales with the number of installed font families: the
-// time to make the main window with its per-font fields, one Text-page refresh
-// after a resize, after toggling Bold and after a new size, the time from the
-// start of the process to the main window shown, and peak memory.
+// time from the start of the process to the main window shown, making the main
+// window with its per-font fields, an arrow key in the font list until the
+// preview and the status bar show the next family, one Text-page refresh after a
+// resize, after toggling Bold and after a new size, and peak memory.
 //
-//   glyvex_bench              every figure for the installed families and for
-//                             lists of 250, 500, 1000 and 2000 names
-//   glyvex_bench --one N      one run in this process (N = 0: the installed families)
+//   glyvex_bench [N ...]       every figure for the installed families and for
+//                              synthetic collections of N families (default
+//                              1500 5000 16500), each once with an empty and once
+//                              with a filled face-metrics cache
+//   glyvex_bench --one         one run in this process, with the fonts that
+//                              fontconfig shows it
 //
-// Lists of N names cycle through the installed families, so every name is a
-// real font. Each run happens in a fresh process, so peak memory is per run.
+// A synthetic collection is the one bench/make_fontset.py N made: its fontconfig
+// configuration $GLYVEX_FONTSETS/N/fonts.conf (default /work/fontsets) becomes the
+// child's FONTCONFIG_FILE, so the child sees exactly those fonts plus the system's.
+// Each run happens in a fresh process, so peak memory is per run.
 #include "FaceMetrics.h"
 #include "Forms.h"
 #include "Startup.h"
@@ -18,10 +24,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <QWindow>
 
 #include <sys/resource.h>
@@ -61,18 +70,27 @@ long PeakRssKb() {
     return u.ru_maxrss;
 }
 
-int RunOne(int count) {
-    QStringList fonts = QFontDatabase::families();
-    const int installed = int(fonts.size());
-    if (count > 0 && !fonts.isEmpty()) {
-        QStringList cycled;
-        for (int i = 0; i < count; ++i)
-            cycled << fonts[i % fonts.size()];
-        fonts = cycled;
+// What the user leaves the program between two actions: time with an idle event loop.
+void Idle(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
     }
+}
+
+int RunOne() {
+    // The start-up of glyvex's own main procedure, step by step.
     RegisterGlyvexClasses();
-    TScreen screen(fonts);
-    screen.SetFaceMetrics(std::make_unique<TFaceMetrics>(FaceMetricsCacheFile()));
+    QElapsedTimer phase;
+    phase.start();
+    auto metrics = std::make_unique<TFaceMetrics>(FaceMetricsCacheFile());
+    metrics->buildInBackground();
+    const QStringList families = QFontDatabase::families();
+    const double familiesMs = Ms(phase.nsecsElapsed());
+    TScreen screen(families);
+    screen.SetFaceMetrics(std::move(metrics));
     TApplication application;
     Application->SetTitle(QStringLiteral("Glyvex"));
 
@@ -94,6 +112,44 @@ int RunOne(int count) {
     QCoreApplication::processEvents();
     // On the monotonic clock, so the parent can count from before it started this process.
     const qint64 shownAt = MonotonicMs();
+    const double showMs = Ms(t.nsecsElapsed()) - createMs;
+    if (qEnvironmentVariableIsSet("GLYVEX_BENCH_PHASES"))
+        std::fprintf(stderr, "phases: Qt family list %.1f ms, windows made %.1f ms, shown %.1f ms\n",
+                     familiesMs, createMs, showMs);
+    // For profiling the start alone.
+    if (qEnvironmentVariableIsSet("GLYVEX_BENCH_START_ONLY")) return 0;
+    screen.FaceMetrics()->saveCache(); // as the program does once its window is up
+
+    // Arrow keys in the font list, a moment apart as a user presses them.
+    Idle(100);
+    QWidget* list = Form1->ListBox1->Widget();
+    list->setFocus();
+    Idle(50);
+    std::vector<double> arrows;
+    for (int i = 0; i < 9; ++i) {
+        const int before = Form1->ListBox1->ItemIndex();
+        QElapsedTimer k;
+        k.start();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QCoreApplication::sendEvent(list, &press);
+        QCoreApplication::processEvents(); // paints the preview and the status bar
+        arrows.push_back(Ms(k.nsecsElapsed()));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Down, Qt::NoModifier);
+        QCoreApplication::sendEvent(list, &release);
+        if (Form1->ListBox1->ItemIndex() != before + 1 ||
+            Form1->StatusBar1->Panels()->Items(1)->Text() != Form1->SelectedFamily())
+            std::fprintf(stderr, "arrow key did not select the next family\n");
+        Idle(150);
+    }
+    std::sort(arrows.begin(), arrows.end());
+    const double arrowMs = arrows[arrows.size() / 2], arrowMaxMs = arrows.back();
+    // The key held down: the next step comes before the window was idle.
+    const double heldMs = MedianMs(9, [list] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), true);
+        QCoreApplication::sendEvent(list, &press);
+        QCoreApplication::processEvents();
+    });
+    Idle(100);
 
     // Alphabet page showing: every resize notification still refreshes the fields.
     const double resizeMs = MedianMs(7, [] { Form1->RefreshEditfields(); });
@@ -120,25 +176,37 @@ int RunOne(int count) {
     const double sizeFirstMs = MedianMs(1, newSize);
     const double sizeMs = MedianMs(6, newSize);
 
-    std::printf("%d\t%d\t%.1f\t%lld\t%.2f\t%.2f\t%.1f / %.1f\t%.1f / %.1f\t%.1f\n", int(fonts.size()),
-                installed, createMs, static_cast<long long>(shownAt), resizeMs, textResizeMs, boldFirstMs,
-                boldMs, sizeFirstMs, sizeMs, double(PeakRssKb()) / 1024.0);
+    std::printf("%d\t%.1f\t%lld\t%.1f / %.1f / %.1f\t%.2f\t%.2f\t%.1f / %.1f\t%.1f / %.1f\t%.1f\n",
+                Screen->Fonts()->Count(), createMs, static_cast<long long>(shownAt), arrowMs, arrowMaxMs,
+                heldMs, resizeMs, textResizeMs, boldFirstMs, boldMs, sizeFirstMs, sizeMs,
+                double(PeakRssKb()) / 1024.0);
     screen.FaceMetrics()->saveCache();
     return 0;
 }
 
 // Runs one measurement in a fresh process; returns its output line.
-QString Child(const QString& self, int count, const QString& cacheHome) {
+QString Child(const QString& self, const QString& fontconfigFile, const QString& cacheHome) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CACHE_HOME"), cacheHome);
+    if (!fontconfigFile.isEmpty()) env.insert(QStringLiteral("FONTCONFIG_FILE"), fontconfigFile);
     p.setProcessEnvironment(env);
     const qint64 startedAt = MonotonicMs();
-    p.start(self, {QStringLiteral("--one"), QString::number(count)});
+    p.start(self, {QStringLiteral("--one")});
     p.waitForFinished(-1);
+    // Pass on what the child reports, without the offscreen platform's chatter.
+    for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split(u'\n'))
+        if (!line.isEmpty() && !line.contains(QLatin1String("does not support raise")) &&
+            !line.contains(QLatin1String("XDG_RUNTIME_DIR")))
+            std::fprintf(stderr, "%s\n", qPrintable(line));
     // The child reports when its window was shown; turn that into time since its start.
     QStringList cols = QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(u'\t');
-    if (cols.size() > 3) cols[3] = QString::number(cols[3].toLongLong() - startedAt);
+    if (cols.size() < 3) return QStringLiteral("(run failed)");
+    const qint64 startMs = cols[2].toLongLong() - startedAt;
+    cols[2] = QString::number(startMs);
+    // Time per family, so collections of different sizes compare directly.
+    const int families = std::max(1, cols[0].toInt());
+    cols.insert(3, QString::number(double(startMs) * 1000.0 / families, 'f', 1));
     return cols.join(u'\t');
 }
 
@@ -147,25 +215,41 @@ QString Child(const QString& self, int count, const QString& cacheHome) {
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc == 3 && QByteArray(argv[1]) == "--one") {
+    if (argc == 2 && QByteArray(argv[1]) == "--one") {
         QApplication app(argc, argv);
-        return RunOne(QByteArray(argv[2]).toInt());
+        return RunOne();
     }
     QCoreApplication app(argc, argv);
     const QString self = QCoreApplication::applicationFilePath();
-    QTemporaryDir cache;
+    QStringList sets;
+    for (int i = 1; i < argc; ++i)
+        sets << QString::fromLocal8Bit(argv[i]);
+    if (sets.isEmpty()) sets = {QStringLiteral("1500"), QStringLiteral("5000"), QStringLiteral("16500")};
+    const QString root = qEnvironmentVariableIsEmpty("GLYVEX_FONTSETS")
+                             ? QStringLiteral("/work/fontsets")
+                             : qEnvironmentVariable("GLYVEX_FONTSETS");
+
     QTextStream out(stdout);
-    out << "names\tinstalled\tcreate_ms\tstart_to_shown_ms\trefresh_resize_ms\ttext_page_resize_ms"
-           "\ttext_page_bold_first/median_ms\ttext_page_size_first/median_ms\tpeak_MB\tface_cache\n";
-    // The first run of the installed list starts with an empty face-metrics cache;
-    // the second finds it filled, as a start after an unchanged one does.
-    out << Child(self, 0, cache.path()) << "\tfirst start\n";
-    out.flush();
-    out << Child(self, 0, cache.path()) << "\tcached\n";
-    out.flush();
-    for (int n : {250, 500, 1000, 2000}) {
-        out << Child(self, n, cache.path()) << "\tcached\n";
-        out.flush();
+    out << "set\tfamilies\tcreate_ms\tstart_to_shown_ms\tstart_us_per_family\tarrow_key_median/max/held_ms"
+           "\trefresh_resize_ms\ttext_page_resize_ms\ttext_page_bold_first/median_ms"
+           "\ttext_page_size_first/median_ms\tpeak_MB\tface_cache\n";
+    auto measure = [&](const QString& label, const QString& conf) {
+        // The first run starts with an empty face-metrics cache; the second finds it
+        // filled, as a start after an unchanged one does.
+        QTemporaryDir cache;
+        for (const char* state : {"first start", "cached"}) {
+            out << label << '\t' << Child(self, conf, cache.path()) << '\t' << state << '\n';
+            out.flush();
+        }
+    };
+    measure(QStringLiteral("installed"), QString());
+    for (const QString& n : sets) {
+        const QString conf = root + u'/' + n + QStringLiteral("/fonts.conf");
+        if (!QFileInfo::exists(conf)) {
+            out << n << "\t(no collection: run bench/make_fontset.py " << n << ")\n";
+            continue;
+        }
+        measure(n, conf);
     }
     return 0;
 }

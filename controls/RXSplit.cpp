@@ -66,6 +66,7 @@ void Clamp(int& v, int low, int high) {
 } // namespace
 
 TRxSplitter::TRxSplitter(TComponent* AOwner) : TCustomPanel(AOwner) {
+    SetSiblingNotifications(true); // the controls it resizes are siblings
     FWidth = 185;
     FHeight = 3;
     FParentColor = false;

@@ -51,10 +51,7 @@ TComponent* TComponent::Components(int index) const {
 }
 
 int TComponent::ComponentIndex() const {
-    if (!FOwner) return -1;
-    const auto& v = FOwner->FComponents;
-    auto it = std::find(v.begin(), v.end(), this);
-    return it == v.end() ? -1 : int(it - v.begin());
+    return FOwner ? FOwnerIndex : -1;
 }
 
 TComponent* TComponent::FindComponent(const QString& name) const {
@@ -117,22 +114,59 @@ void TComponent::RemoveFreeNotification(TComponent* other) {
 
 void TComponent::Notification(TComponent*, TOperation) {}
 
+void TComponent::SetSiblingNotifications(bool value) {
+    if (value == FSiblingNotifications) return;
+    FSiblingNotifications = value;
+    if (!FOwner) return;
+    auto& listeners = FOwner->FListeners;
+    if (value) {
+        // Keep creation order: insert before the first listener created later.
+        auto at = std::find_if(listeners.begin(), listeners.end(),
+                               [this](TComponent* l) { return l->FOwnerIndex > FOwnerIndex; });
+        listeners.insert(at, this);
+    } else if (auto it = std::find(listeners.rbegin(), listeners.rend(), this); it != listeners.rend()) {
+        // A control turns this off in its constructor, right after it was appended.
+        listeners.erase(std::next(it).base());
+    }
+}
+
 void TComponent::InsertComponent(TComponent* c) {
     c->FOwner = this;
+    c->FOwnerIndex = int(FComponents.size());
     FComponents.push_back(c);
     if (!c->FName.isEmpty()) FNameIndex.insert(c->FName.toCaseFolded(), c);
-    for (auto* other : FComponents)
-        if (other != c) other->Notification(c, TOperation::opInsert);
+    auto& counters = FCounters;
+    // By index: a listener may create components while it is told.
+    for (size_t i = 0; i < FListeners.size(); ++i) {
+        ++counters.notifications;
+        FListeners[i]->Notification(c, TOperation::opInsert);
+    }
+    if (c->FSiblingNotifications) FListeners.push_back(c);
 }
 
 void TComponent::RemoveComponent(TComponent* c) {
-    auto it = std::find(FComponents.begin(), FComponents.end(), c);
-    if (it == FComponents.end()) return;
-    FComponents.erase(it);
+    auto& counters = FCounters;
+    const int n = int(FComponents.size());
+    int index = c->FOwner == this ? c->FOwnerIndex : -1;
+    ++counters.scanned;
+    if (index < 0 || index >= n || FComponents[size_t(index)] != c) return;
+    FComponents.erase(FComponents.begin() + index);
+    // Owners free their components last first, so this loop is usually empty.
+    for (int i = index; i < n - 1; ++i)
+        FComponents[size_t(i)]->FOwnerIndex = i;
+    if (c->FSiblingNotifications) {
+        auto it = std::find(FListeners.rbegin(), FListeners.rend(), c);
+        counters.scanned += it - FListeners.rbegin() + 1;
+        if (it != FListeners.rend()) FListeners.erase(std::next(it).base());
+    }
     if (!c->FName.isEmpty()) FNameIndex.remove(c->FName.toCaseFolded());
     c->FOwner = nullptr;
-    for (auto* other : FComponents)
-        other->Notification(c, TOperation::opRemove);
+    c->FOwnerIndex = -1;
+    for (size_t i = 0; i < FListeners.size(); ++i) {
+        ++counters.notifications;
+        FListeners[i]->Notification(c, TOperation::opRemove);
+    }
+    ++counters.notifications;
     Notification(c, TOperation::opRemove);
 }
 

@@ -144,8 +144,22 @@ public:
 
     template <class T> bool InheritsFrom() const { return dynamic_cast<const T*>(this) != nullptr; }
 
+    // Work this component did as an owner, for tests that guard against the cost of an
+    // insertion or removal growing with the number of components owned.
+    struct TOwnershipCounters {
+        long long notifications = 0; // Notification calls made by insertions and removals
+        long long scanned = 0;       // list slots looked at to find a component being removed
+    };
+    const TOwnershipCounters& OwnershipCounters() const { return FCounters; }
+
 protected:
+    // Told when a component joins or leaves this component's owner (and, for an owner,
+    // its own list), and by FreeNotification. Only components that listen to their
+    // siblings hear about siblings: every component does by default, controls do not
+    // (a form may own thousands of them), and a control that keeps references to its
+    // siblings turns it on again with SetSiblingNotifications(true).
     virtual void Notification(TComponent* AComponent, TOperation operation);
+    void SetSiblingNotifications(bool value);
     void Destroying();
 
 private:
@@ -153,7 +167,14 @@ private:
     void RemoveComponent(TComponent* c);
 
     TComponent* FOwner = nullptr;
+    // Creation order. FOwnerIndex is this component's position in its owner's list, so
+    // finding it again costs nothing; it stays exact because removals renumber the rest.
     std::vector<TComponent*> FComponents;
+    int FOwnerIndex = -1;
+    bool FSiblingNotifications = true;
+    // The owned components that listen to their siblings, in creation order.
+    std::vector<TComponent*> FListeners;
+    TOwnershipCounters FCounters;
     // Owned components by case-folded name: forms with thousands of fields stay fast.
     QHash<QString, TComponent*> FNameIndex;
     std::vector<TComponent*> FFreeNotifies;

@@ -140,6 +140,7 @@ bool TTabSheet::WidgetEvent(QEvent* event) {
 }
 
 TPageControl::TPageControl(TComponent* AOwner) : TWinControl(AOwner) {
+    SetSiblingNotifications(true); // the active page is a sibling
     FWidth = 289;
     FHeight = 193;
     FTabStop = true;

@@ -76,6 +76,8 @@ static TMouseButton ButtonOf(Qt::MouseButton b) {
 // ---------------------------------------------------------------------------
 
 TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FFont(std::make_unique<TFont>()) {
+    // Controls keep no references to their siblings; a form may own thousands of them.
+    SetSiblingNotifications(false);
     FFont->OnChange = [this] {
         if (!FFontSetting) FParentFont = false;
         FontChanged();
@@ -442,9 +444,10 @@ void TWinControl::InsertControl(TControl* c) {
 }
 
 void TWinControl::RemoveControl(TControl* c) {
-    auto it = std::find(FControls.begin(), FControls.end(), c);
-    if (it == FControls.end()) return;
-    FControls.erase(it);
+    // From the back: children go last first when their form is freed.
+    auto it = std::find(FControls.rbegin(), FControls.rend(), c);
+    if (it == FControls.rend()) return;
+    FControls.erase(std::next(it).base());
     c->FParent = nullptr;
     if (c->Align() != alNone && !IsDestroying()) Realign();
 }

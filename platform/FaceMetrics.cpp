@@ -11,12 +11,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -748,7 +751,7 @@ std::optional<TMeasured> measureFile(const QString& path, quint32 faceIndex) {
 
 struct TFaceMetrics::Impl {
     enum class Source { FontConfig, Files, Faces };
-    enum class SlotState : quint8 { Pending, Known, Missing };
+    enum class SlotState : quint8 { Pending, Queued, Known, Missing };
 
     struct Face {
         int slot = -1;
@@ -792,6 +795,7 @@ struct TFaceMetrics::Impl {
         std::array<int, 4> face{kUnchosen, kUnchosen, kUnchosen, kUnchosen}; // per style; -1 none
     };
     QHash<QString, NameMemo> nameMemo;
+    QHash<QString, QString> substitutes;
     QHash<TSlotKey, TCacheEntry> cache;
     int unsavedParses = 0;
 
@@ -808,8 +812,43 @@ struct TFaceMetrics::Impl {
 
     static constexpr int kUnchosen = -2;
 
+    // The listing may be taken on a worker thread while the program does other start-up
+    // work; nothing else touches the index until the worker has been joined.
+    std::thread builder;
+
+    ~Impl() {
+        if (builder.joinable()) builder.join();
+    }
+
+    void buildInBackground() {
+        if (built || builder.joinable()) return;
+        try {
+            builder = std::thread([this] {
+                try {
+                    buildNow();
+                } catch (...) {
+                    built = false; // the first lookup tries again on its own thread
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: the first lookup builds it.
+        }
+    }
+
     void ensureBuilt() {
+        if (builder.joinable()) builder.join();
         if (built) return;
+        buildNow();
+    }
+
+    void buildNow() {
+        faces.clear();
+        fileFaces.clear();
+        slotIds.clear();
+        familyLists.clear();
+        foldedFamilies.clear();
+        exactFamilies.clear();
+        listingDigest = TDigest{};
         built = true;
         switch (source) {
         case Source::FontConfig:
@@ -1043,6 +1082,27 @@ struct TFaceMetrics::Impl {
         return TGenericHit{info->file, info->index};
     }
 
+    QString substituteFamily(const QString& name) {
+        if (source != Source::FontConfig || name.isEmpty()) return {};
+        if (const auto it = substitutes.constFind(name); it != substitutes.cend()) return *it;
+        QString family;
+        const TFcPtr<FcPattern> pattern(FcPatternCreate());
+        if (pattern) {
+            const QByteArray utf8 = name.toUtf8();
+            FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8.constData()));
+            FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+            FcDefaultSubstitute(pattern.get());
+            FcResult result = FcResultNoMatch;
+            const TFcPtr<FcPattern> match(FcFontMatch(nullptr, pattern.get(), &result));
+            FcChar8* s = nullptr;
+            if (match && FcPatternGetString(match.get(), FC_FAMILY, 0, &s) == FcResultMatch && s)
+                family = QString::fromUtf8(reinterpret_cast<const char*>(s));
+            ++stats.substitutions;
+        }
+        substitutes.insert(name, family);
+        return family;
+    }
+
     // The face chosen for a name and style, -1 if none; *ambiguous as in NameMemo.
     int lookup(const QString& name, bool bold, bool italic, bool* ambiguous = nullptr) {
         ensureBuilt();
@@ -1063,26 +1123,83 @@ struct TFaceMetrics::Impl {
         return chosen;
     }
 
+    struct TMeasureCounts {
+        int fromCache = 0;
+        int parsed = 0;
+    };
+
+    // Reads one face's metrics from the cache (if its file is unchanged) or the file.
+    // Touches only this slot and reads the cache, so slots can be measured in parallel.
+    void measureSlot(Slot& slot, TMeasureCounts& counts) const {
+        slot.state = SlotState::Missing;
+        const TSlotKey key{slot.file, slot.faceIndex};
+        struct stat st {};
+        const auto cached = cache.constFind(key);
+        if (cached != cache.cend() && ::stat(QFile::encodeName(slot.file).constData(), &st) == 0 &&
+            S_ISREG(st.st_mode) && st.st_size == cached->size && mtimeNsOf(st) == cached->mtimeNs) {
+            slot.measured = TMeasured{cached->size, cached->mtimeNs, cached->metrics};
+            slot.state = SlotState::Known;
+            ++counts.fromCache;
+        } else if (auto m = measureFile(slot.file, slot.faceIndex)) {
+            slot.measured = *m;
+            slot.state = SlotState::Known;
+            ++counts.parsed;
+        }
+    }
+
+    void addCounts(const TMeasureCounts& counts) {
+        stats.fromCache += counts.fromCache;
+        stats.parsed += counts.parsed;
+        unsavedParses += counts.parsed;
+    }
+
     const std::optional<TFaceVMetrics>& metricsOf(int slotId) {
         Slot& slot = fileFaces[size_t(slotId)];
         if (slot.state == SlotState::Pending) {
-            slot.state = SlotState::Missing;
-            const TSlotKey key{slot.file, slot.faceIndex};
-            struct stat st {};
-            const auto cached = cache.constFind(key);
-            if (cached != cache.cend() && ::stat(QFile::encodeName(slot.file).constData(), &st) == 0 &&
-                S_ISREG(st.st_mode) && st.st_size == cached->size && mtimeNsOf(st) == cached->mtimeNs) {
-                slot.measured = TMeasured{cached->size, cached->mtimeNs, cached->metrics};
-                slot.state = SlotState::Known;
-                ++stats.fromCache;
-            } else if (auto m = measureFile(slot.file, slot.faceIndex)) {
-                slot.measured = *m;
-                slot.state = SlotState::Known;
-                ++stats.parsed;
-                ++unsavedParses;
-            }
+            TMeasureCounts counts;
+            measureSlot(slot, counts);
+            addCounts(counts);
         }
         return slot.measured.metrics; // empty for Missing
+    }
+
+    // Measures every face these names stand for in this style that is not known yet,
+    // on all cores: the first pass over thousands of families is mostly file reading.
+    void prepare(const QStringList& names, bool bold, bool italic) {
+        ensureBuilt();
+        std::vector<int> queued;
+        for (const QString& name : names) {
+            bool ambiguous = false;
+            const int face = lookup(name, bold, italic, &ambiguous);
+            if (face < 0 || ambiguous) continue;
+            const int slot = faces[size_t(face)].slot;
+            if (fileFaces[size_t(slot)].state != SlotState::Pending) continue;
+            fileFaces[size_t(slot)].state = SlotState::Queued;
+            queued.push_back(slot);
+        }
+        constexpr size_t kWorthAThread = 64;
+        const size_t workers =
+            queued.size() < kWorthAThread ? 1 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+        std::vector<TMeasureCounts> counts(workers);
+        std::atomic<size_t> next{0};
+        const auto work = [&](size_t w) noexcept {
+            for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < queued.size();)
+                measureSlot(fileFaces[size_t(queued[i])], counts[w]);
+        };
+        std::vector<std::thread> threads;
+        for (size_t w = 1; w < workers; ++w) {
+            try {
+                threads.emplace_back(work, w);
+            } catch (const std::system_error&) {
+                break; // fewer helpers; this thread does the rest
+            }
+        }
+        work(0);
+        for (auto& t : threads)
+            t.join();
+        ++stats.preparedPasses;
+        for (const TMeasureCounts& c : counts)
+            addCounts(c);
     }
 
     void loadCache() {
@@ -1190,12 +1307,28 @@ QString TFaceMetrics::fileOf(const QString& family) const {
     return face < 0 ? QString() : d->fileFaces[size_t(d->faces[size_t(face)].slot)].file;
 }
 
+void TFaceMetrics::buildInBackground() {
+    if (d) d->buildInBackground();
+}
+
+void TFaceMetrics::prepare(const QStringList& families, bool bold, bool italic) const {
+    if (d) d->prepare(families, bold, italic);
+}
+
+QString TFaceMetrics::substituteFamily(const QString& name) const {
+    return d ? d->substituteFamily(name) : QString();
+}
+
 bool TFaceMetrics::saveCache() const {
-    return d ? d->saveCache() : true;
+    if (!d) return true;
+    if (d->builder.joinable()) d->builder.join();
+    return d->saveCache();
 }
 
 TFaceMetricsStats TFaceMetrics::stats() const {
-    return d ? d->stats : TFaceMetricsStats{};
+    if (!d) return {};
+    if (d->builder.joinable()) d->builder.join();
+    return d->stats;
 }
 
 TFaceMetrics TFaceMetrics::fromFiles(const QStringList& files, QString cacheFile) {

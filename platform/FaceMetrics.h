@@ -7,7 +7,8 @@
 // dictionary) and scales them by arithmetic. Results are kept in a small disk cache keyed
 // by file path, size and modification time.
 //
-// Use from one thread only (the UI thread); lookups build the index lazily.
+// Use from one thread only (the UI thread); lookups build the index lazily, or a worker
+// started by buildInBackground() does. prepare() fans file reading out to worker threads.
 #pragma once
 
 #include <QString>
@@ -54,12 +55,20 @@ struct TFaceMetricsStats {
     int fromCache = 0;        // faces answered by a valid cache entry
     int cacheEntriesRead = 0; // entries accepted from the cache file (0 if absent, foreign or corrupt)
     int genericMatches = 0;   // fontconfig matches made for generic names ("Sans Serif", ...)
+    int substitutions = 0;    // fontconfig matches made by substituteFamily()
+    int preparedPasses = 0;   // prepare() calls
 };
 
 class TFaceMetrics {
 public:
     // cacheFile empty = no disk cache. Cheap: the listing is taken on first lookup.
     explicit TFaceMetrics(QString cacheFile);
+    // Takes the listing and reads the disk cache on a worker thread now; the first
+    // lookup waits for it. Lets start-up overlap it with Qt building its font database.
+    void buildInBackground();
+    // Measures, on all cores, the faces of these families in this style that no lookup
+    // has measured yet, so the lookups that follow only compute. Answers do not change.
+    void prepare(const QStringList& families, bool bold, bool italic) const;
     ~TFaceMetrics();
     TFaceMetrics(TFaceMetrics&&) noexcept;
     TFaceMetrics& operator=(TFaceMetrics&&) noexcept;
@@ -82,6 +91,11 @@ public:
 
     // File of the family's regular (or closest to regular) face; empty if unknown.
     QString fileOf(const QString& family) const;
+
+    // The family fontconfig chooses for a name (its aliases turn "Arial" into a metric
+    // twin, generic names into the configured default); empty if nothing matches or
+    // this index does not come from fontconfig. One match per name, then memoised.
+    QString substituteFamily(const QString& name) const;
 
     // Writes the cache if anything was measured or dropped since it was read or last
     // written; atomic (temporary file + rename), creating the directory as needed.

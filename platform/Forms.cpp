@@ -189,14 +189,46 @@ void TScrollBox::UpdateRealized() {
     if (!FViewport || !FVisible || !FViewport->isVisible()) return;
     const int h = ClientHeight();
     const int bandTop = -h / 2, bandBottom = h + h / 2;
+    bool bandWaiting = false;
     for (auto* c : FControls) {
-        const bool inView = c->Visible() && c->Top() < bandBottom && c->Top() + c->Height() > bandTop;
+        const bool inBand = c->Visible() && c->Top() < bandBottom && c->Top() + c->Height() > bandTop;
+        const bool inView = inBand && c->Top() < h && c->Top() + c->Height() > 0;
         if (inView && !c->HandleAllocated()) {
             c->CreateWidgetIn(FViewport);
-        } else if (!inView && c->HandleAllocated() && c->CanReleaseHandle()) {
+        } else if (inBand && !c->HandleAllocated()) {
+            bandWaiting = true;
+        } else if (!inBand && c->HandleAllocated() && c->CanReleaseHandle()) {
             c->DestroyHandle();
         }
     }
+    if (bandWaiting) ScheduleBand();
+}
+
+void TScrollBox::ScheduleBand() {
+    // Children just out of view get their widgets once the visible ones are painted,
+    // a couple per turn of the event loop: each may need a new font, which costs a
+    // font-configuration match over every installed font.
+    if (FBandScheduled) return;
+    FBandScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        FBandScheduled = false;
+        Guard([&] {
+            if (!FViewport || !FVisible || !FViewport->isVisible()) return;
+            const int h = ClientHeight();
+            const int bandTop = -h / 2, bandBottom = h + h / 2;
+            int made = 0;
+            for (auto* c : FControls) {
+                const bool inBand = c->Visible() && c->Top() < bandBottom && c->Top() + c->Height() > bandTop;
+                if (!inBand || c->HandleAllocated()) continue;
+                if (made == 2) {
+                    ScheduleBand();
+                    return;
+                }
+                c->CreateWidgetIn(FViewport);
+                ++made;
+            }
+        });
+    });
 }
 
 void TScrollBox::CreateChildHandles() {
@@ -219,6 +251,13 @@ void TScrollBox::RemoveControl(TControl* c) {
 }
 
 void TScrollBox::VisibleChanged() {
+    // Hidden, children are usually about to change (a refresh re-applies their fonts):
+    // only those in view keep their widgets, so only their fonts reach Qt at once.
+    if (!FVisible)
+        for (auto* c : FControls)
+            if (c->HandleAllocated() && !(c->Top() < ClientHeight() && c->Top() + c->Height() > 0) &&
+                c->CanReleaseHandle())
+                c->DestroyHandle();
     TWinControl::VisibleChanged();
     if (FVisible) {
         UpdateScrollBar();
@@ -237,6 +276,7 @@ void TScrollBox::BoundsChanged(bool sizeChanged) {
 // ---------------------------------------------------------------------------
 
 TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
+    SetSiblingNotifications(true); // forms hear about each other, as any component does
     FWidth = 320;
     FHeight = 240;
     FVisible = false;
@@ -820,6 +860,41 @@ TScreen::~TScreen() {
 void TScreen::SetFaceMetrics(std::unique_ptr<TFaceMetrics> m) {
     FFaceMetrics = std::move(m);
     FLineHeights.clear();
+    FQtFamilies.clear();
+    if (!FFaceMetrics) return;
+    QFont font = QGuiApplication::font();
+    const QString family = QtFamily(font.family());
+    if (family != font.family()) {
+        font.setFamilies({family});
+        QGuiApplication::setFont(font);
+    }
+}
+
+// A family name without Qt's " [Foundry]" suffix, case-folded: how Qt compares them.
+static QString FamilyKey(QString family) {
+    if (family.endsWith(u']'))
+        if (const qsizetype open = family.lastIndexOf(QStringLiteral(" [")); open > 0) family.truncate(open);
+    return family.toCaseFolded();
+}
+
+QString TScreen::QtFamily(const QString& name) {
+    if (const auto it = FQtFamilies.constFind(name); it != FQtFamilies.cend()) return *it;
+    if (FInstalledFolded.isEmpty()) {
+        // Qt lists a family several foundries ship as "Family [Foundry]" and finds it by either.
+        for (int i = 0; i < FFonts->Count(); ++i)
+            FInstalledFolded.insert(FamilyKey(FFonts->Strings(i)));
+        // Qt lists the generic names as families but looks them up like unknown names.
+        for (const char* generic : {"serif", "sans serif", "monospace"})
+            FInstalledFolded.remove(QString::fromLatin1(generic));
+    }
+    QString family = name;
+    if (!FInstalledFolded.contains(FamilyKey(name)) && FFaceMetrics) {
+        ++FFamilySubstitutions;
+        const QString substitute = FFaceMetrics->substituteFamily(name);
+        if (!substitute.isEmpty() && FInstalledFolded.contains(FamilyKey(substitute))) family = substitute;
+    }
+    FQtFamilies.insert(name, family);
+    return family;
 }
 
 void TScreen::SetCursor(TCursor value) {
@@ -855,6 +930,10 @@ QCursor TScreen::CursorShape(TCursor id) const {
     default:
         return QCursor(Qt::ArrowCursor);
     }
+}
+
+void TScreen::PrepareFontLineHeights(const QStringList& families, TFontStyles style) {
+    if (FFaceMetrics) FFaceMetrics->prepare(families, style.testFlag(fsBold), style.testFlag(fsItalic));
 }
 
 int TScreen::FontLineHeight(const TFont& font) {

@@ -6,6 +6,7 @@
 
 #include <QCursor>
 #include <QHash>
+#include <QSet>
 
 #include <map>
 #include <span>
@@ -93,8 +94,10 @@ protected:
     void BoundsChanged(bool sizeChanged) override;
     void InsertControl(TControl* c) override;
     void RemoveControl(TControl* c) override;
-    // Gives widgets to the children in view, takes them from the rest.
+    // Gives widgets to the children in view (and soon after to those within half a
+    // page of it), takes them from the rest.
     void UpdateRealized();
+    void ScheduleBand();
     void ScheduleUpdate();
     void UpdateScrollBar();
     int BorderWidth() const { return FBorderStyle == bsSingle ? 2 : 0; }
@@ -106,6 +109,7 @@ protected:
     mutable int FContentHeight = 0;
     mutable bool FContentDirty = true;
     bool FUpdateScheduled = false;
+    bool FBandScheduled = false;
     QPointer<QScrollBar> FScrollBar;
     QPointer<QWidget> FViewport;
 };
@@ -358,8 +362,22 @@ public:
     // Line height (ascent plus descent, pixels) of a font, from face metrics
     // without making a font engine; falls back to Qt's metrics once per font.
     int FontLineHeight(const TFont& font);
+    // Reads ahead, on all cores, what FontLineHeight will need for these families in
+    // this style (bold and italic count); a hint that changes no answer.
+    void PrepareFontLineHeights(const QStringList& families, TFontStyles style);
     TFaceMetrics* FaceMetrics() const { return FFaceMetrics.get(); }
+    // Also hands Qt's default font to QtFamily (menus and dialogs use it).
     void SetFaceMetrics(std::unique_ptr<TFaceMetrics> m);
+
+    // The family name to give Qt for a font name: the name itself when it is an
+    // installed family, otherwise the installed family the font configuration
+    // substitutes for it (what Qt would end up showing too). Qt resolves a name it
+    // does not list by filtering a fallback list of every installed family against
+    // its own family list, which costs seconds with thousands of families; a generic
+    // name ("Sans Serif") it lists but resolves the same way. Memoised per name.
+    QString QtFamily(const QString& name);
+    // Names QtFamily had to ask the font configuration about (for tests).
+    int FamilySubstitutions() const { return FFamilySubstitutions; }
 
 private:
     std::unique_ptr<TStrings> FFonts;
@@ -368,6 +386,9 @@ private:
     std::map<TCursor, QCursor> FCursors;
     std::unique_ptr<TFaceMetrics> FFaceMetrics;
     QHash<QString, int> FLineHeights;
+    QSet<QString> FInstalledFolded; // case-folded family names, "[foundry]" dropped
+    QHash<QString, QString> FQtFamilies;
+    int FFamilySubstitutions = 0;
 };
 
 // The program-wide objects; the main procedure (or a test) creates them.

@@ -79,7 +79,7 @@ void TFont::SetColor(TColor value) {
 }
 
 QFont TFont::ToQFont() const {
-    QFont f(FName);
+    QFont f(Screen ? Screen->QtFamily(FName) : FName);
     f.setPixelSize(std::max(1, PixelSize()));
     f.setBold(FStyle.testFlag(fsBold));
     f.setItalic(FStyle.testFlag(fsItalic));

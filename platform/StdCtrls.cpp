@@ -394,8 +394,10 @@ void TRadioButton::CaptionChanged() {
 namespace {
 class FixedHeightDelegate : public QStyledItemDelegate {
 public:
-    FixedHeightDelegate(QObject* parent, const int* height) : QStyledItemDelegate(parent), FHeight(height) {}
+    FixedHeightDelegate(QObject* parent, const int* height, int* measured)
+        : QStyledItemDelegate(parent), FHeight(height), FMeasured(measured) {}
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        ++*FMeasured;
         QSize s = QStyledItemDelegate::sizeHint(option, index);
         s.setHeight(*FHeight);
         return s;
@@ -403,6 +405,7 @@ public:
 
 private:
     const int* FHeight;
+    int* FMeasured;
 };
 } // namespace
 
@@ -469,7 +472,7 @@ QWidget* TListBox::CreateWidget(QWidget* parentWidget) {
     v->setUniformItemSizes(true);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->setSelectionMode(QAbstractItemView::SingleSelection);
-    v->setItemDelegate(new FixedHeightDelegate(v, &FItemHeight));
+    v->setItemDelegate(new FixedHeightDelegate(v, &FItemHeight, &FItemMeasurements));
     QObject::connect(v, &QObject::destroyed, this, [this] { FModel = nullptr; });
     return v;
 }

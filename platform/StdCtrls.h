@@ -219,6 +219,9 @@ public:
     void SetSorted(bool value) { FItems->SetSorted(value); }
     // What the user's selection of an entry does: selects it and fires OnClick.
     void SelectByUser(int index);
+    // Entries the list's view has measured so far (for tests: all entries are one
+    // height, so thousands of them need no more measuring than a few).
+    int ItemMeasurements() const { return FItemMeasurements; }
 
 protected:
     QWidget* CreateWidget(QWidget* parentWidget) override;
@@ -232,6 +235,7 @@ protected:
     QStringListModel* FModel = nullptr;
     int FItemIndex = -1;
     int FItemHeight = 13;
+    int FItemMeasurements = 0;
     bool FSettingIndex = false;
 };
 

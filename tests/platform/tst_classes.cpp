@@ -31,6 +31,7 @@ private slots:
     void ownerFreesOwnedComponentsLastFirst();
     void namesAreUniqueAndFoundIgnoringCase();
     void freeNotificationTellsWatchers();
+    void ownershipWorkPerComponentStaysConstant();
     void stringListIndexErrorsAndText();
     void sortedListIgnoresCaseAndKeepsArrivalOrderOfEquals();
     void eventIsUnassignedWhenReceiverIsGone();
@@ -98,6 +99,52 @@ void TestClasses::freeNotificationTellsWatchers() {
     watcher->FreeNotification(y);
     delete watcher;
     delete y;
+}
+
+// A form owns one field per installed family: making and freeing each must cost the
+// same whether it owns a hundred or thousands, while listeners still hear of siblings.
+void TestClasses::ownershipWorkPerComponentStaysConstant() {
+    TestEnvironment env;
+    const auto work = [](int n) {
+        QStringList log;
+        TComponent owner(nullptr);
+        auto* listener = new Probe(&owner); // a plain component listens to its siblings
+        listener->SetName(QStringLiteral("L"));
+        listener->log = &log;
+        std::vector<TControl*> controls;
+        for (int i = 0; i < n; ++i) {
+            controls.push_back(new TControl(&owner));
+            controls.back()->SetName(QStringLiteral("C%1").arg(i));
+        }
+        for (int i = 0; i < n; ++i)
+            if (owner.Components(i + 1)->ComponentIndex() != i + 1) return std::pair<double, double>{-1, -1};
+        const auto made = owner.OwnershipCounters();
+        // One from the middle: the rest keep their places, and the listener hears of it.
+        delete controls[size_t(n / 2)];
+        controls.erase(controls.begin() + n / 2);
+        if (!log.contains(QStringLiteral("L sees C%1 go").arg(n / 2)))
+            return std::pair<double, double>{-2, -2};
+        for (int i = 0; i < owner.ComponentCount(); ++i)
+            if (owner.Components(i)->ComponentIndex() != i) return std::pair<double, double>{-3, -3};
+        const auto before = owner.OwnershipCounters();
+        // Freed last first, as an owner frees them.
+        while (!controls.empty()) {
+            delete controls.back();
+            controls.pop_back();
+        }
+        const auto freed = owner.OwnershipCounters();
+        listener->log = nullptr;
+        return std::pair<double, double>{
+            double(made.notifications) / n,
+            double(freed.notifications + freed.scanned - before.notifications - before.scanned) / (n - 1)};
+    };
+    const auto small = work(100), large = work(5000);
+    QVERIFY(small.first >= 0 && large.first >= 0);
+    // Each insertion tells the one listener; each removal tells it and the owner.
+    QCOMPARE(small.first, 1.0);
+    QCOMPARE(large.first, 1.0);
+    QCOMPARE(small.second, large.second);
+    QVERIFY2(large.second <= 4, qPrintable(QString::number(large.second)));
 }
 
 void TestClasses::stringListIndexErrorsAndText() {

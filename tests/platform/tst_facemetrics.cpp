@@ -855,6 +855,54 @@ private slots:
         QCOMPARE(next.stats().fromCache, 7);
     }
 
+    // Reading ahead on several threads, and listing on a worker, change no answer and
+    // read each face once: the first pass over a large collection relies on both.
+    void preparedAndBackgroundLookupsMatchFreshOnes() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString cache = dir.filePath("facemetrics.cache");
+        std::vector<TFaceInfo> faces;
+        QStringList names;
+        int files = 0;
+        for (int i = 0; i < 300; ++i) {
+            const QString name = QStringLiteral("Family %1").arg(i);
+            names << name;
+            const auto add = [&](int asc, int weight, int slant) {
+                const QString file = writeFile(dir, QStringLiteral("f%1.ttf").arg(files++),
+                                               buildFont({face(1000, asc, -200)}));
+                faces.push_back(info({name}, file, weight, slant));
+            };
+            add(600 + i, 80, 0);
+            if (i % 4 == 1) add(1000 + i, 200, 0);  // bold
+            if (i % 4 == 2) add(1400 + i, 80, 100); // italic
+        }
+        names << QStringLiteral("Not Installed") << names.front(); // unknown and repeated names
+
+        const auto prepared = TFaceMetrics::fromFaces(faces, cache);
+        prepared.prepare(names, false, false);
+        QCOMPARE(prepared.stats().parsed, 300); // every regular face, once
+        prepared.prepare(names, true, false);
+        QCOMPARE(prepared.stats().parsed, 375); // and the 75 bold ones; the rest fall back to regular
+        const auto fresh = TFaceMetrics::fromFaces(faces, {});
+        for (const QString& name : names)
+            for (int s = 0; s < 4; ++s)
+                QVERIFY2(prepared.lineHeight(name, 19, s & 2, s & 1) ==
+                             fresh.lineHeight(name, 19, s & 2, s & 1),
+                         qPrintable(name));
+        QCOMPARE(prepared.stats().parsed, 450); // italic asked for without reading ahead: 75 more
+        QVERIFY(prepared.saveCache());
+
+        // From the cache, on a worker, then read ahead: nothing parsed, all answers equal.
+        auto next = TFaceMetrics::fromFaces(faces, cache);
+        next.buildInBackground();
+        next.prepare(names, false, true);
+        for (const QString& name : names)
+            QCOMPARE(next.lineHeight(name, 19, false, true), fresh.lineHeight(name, 19, false, true));
+        QCOMPARE(next.stats().parsed, 0);
+        QCOMPARE(next.stats().fromCache, 300); // 225 regular faces and 75 italic ones
+        QCOMPARE(next.stats().faces, 450);
+    }
+
     // Fontconfig matches for the generic names are kept in the disk cache, and trusted
     // only while the digest of what they depend on is unchanged.
     void genericMatchesCached() {
