@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QSlider>
+#include <QStackedWidget>
 #include <QStyleOptionProgressBar>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
@@ -126,9 +127,15 @@ void TTabSheet::CaptionChanged() {
 }
 
 bool TTabSheet::WidgetEvent(QEvent* event) {
-    // The tab widget lays its pages out; the page follows the real geometry.
-    if (event->type() == QEvent::Resize || event->type() == QEvent::Move)
-        if (FWidget) SetBoundsFromLayout(FWidget->geometry());
+    // The tab widget lays its pages out; the page follows the real geometry, taken
+    // from the page stack (which sits at the display rectangle) into the page control's
+    // coordinates.
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Move) {
+        TPageControl* pc = PageControl();
+        QWidget* stack = FWidget ? FWidget->parentWidget() : nullptr;
+        if (pc && stack && stack->parentWidget() == pc->Widget())
+            SetBoundsFromLayout(FWidget->geometry().translated(pc->DisplayRect().topLeft()));
+    }
     return TWinControl::WidgetEvent(event);
 }
 
@@ -223,9 +230,12 @@ void TPageControl::CreateChildHandles() {
     auto* t = Tabs();
     if (!t) return;
     FSetting = true;
+    // Pages are made inside the tab widget's page stack: a page made without a parent
+    // would show for a moment as a window of its own.
+    QWidget* stack = t->findChild<QStackedWidget*>(QString(), Qt::FindDirectChildrenOnly);
     for (auto* p : FPages)
         if (!p->HandleAllocated()) {
-            p->CreateWidgetIn(nullptr);
+            p->CreateWidgetIn(stack ? stack : static_cast<QWidget*>(t));
             t->insertTab(IndexOfPage(p), p->Widget(), p->Caption());
         }
     FSetting = false;

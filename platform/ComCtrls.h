@@ -61,6 +61,9 @@ public:
 protected:
     void CaptionChanged() override;
     void VisibleChanged() override {}
+    // The tab widget's page stack places the widget; the bounds are kept in the
+    // page control's coordinates, which are not the stack's.
+    void ApplyGeometry() override {}
     bool WidgetEvent(QEvent* event) override;
 };
 

@@ -381,7 +381,11 @@ bool TControl::WidgetEvent(QEvent* event) {
         return false;
     }
     case QEvent::MouseButtonDblClick: {
+        // Qt turns the second press of a double click into this event alone; it is
+        // a press all the same (flagged as double), then the double click.
         auto* e = static_cast<QMouseEvent*>(event);
+        const QPoint p = e->position().toPoint();
+        MouseDown(ButtonOf(e->button()), ShiftStateOf(e->modifiers(), e->buttons()) | ssDouble, p.x(), p.y());
         if (e->button() == Qt::LeftButton) DblClick();
         return false;
     }

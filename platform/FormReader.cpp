@@ -284,22 +284,29 @@ public:
         created.push_back(F);
         Guarded(root.line, root.name, [&] { F->SetName(root.name); });
         ReadMembers(F, root);
-        for (const auto& r : refs) {
-            TComponent* target =
-                r.target.compare(F->Name(), Qt::CaseInsensitive) == 0 ? F : F->FindComponent(r.target);
-            if (!target) P.Fail(QStringLiteral("Komponente %1 nicht gefunden").arg(r.target), r.line);
-            QVariant v = QVariant::fromValue(static_cast<QObject*>(target));
-            if (!v.convert(r.prop.metaType()) || !r.prop.write(r.object, v))
-                P.Fail(QStringLiteral("%1 passt nicht zur Eigenschaft %2")
-                           .arg(r.target, QLatin1String(r.prop.name())),
-                       r.line);
-        }
+        // References to components defined later than the property.
+        for (const auto& r : refs)
+            if (!WriteReference(r))
+                P.Fail(QStringLiteral("Komponente %1 nicht gefunden").arg(r.target), r.line);
         for (auto* c : created)
             if (c != F) c->Loaded();
         F->Loaded();
     }
 
 private:
+    // Sets a reference if its component exists; false when it does not (yet).
+    bool WriteReference(const Reference& r) {
+        TComponent* target =
+            r.target.compare(F->Name(), Qt::CaseInsensitive) == 0 ? F : F->FindComponent(r.target);
+        if (!target) return false;
+        QVariant v = QVariant::fromValue(static_cast<QObject*>(target));
+        if (!v.convert(r.prop.metaType()) || !r.prop.write(r.object, v))
+            P.Fail(QStringLiteral("%1 passt nicht zur Eigenschaft %2")
+                       .arg(r.target, QLatin1String(r.prop.name())),
+                   r.line);
+        return true;
+    }
+
     template <class Fn> void Guarded(int line, const QString& item, Fn&& fn) {
         try {
             fn();
@@ -377,7 +384,10 @@ private:
         if (type.flags() & QMetaType::PointerToQObject) {
             QObject* current = mp.read(obj).value<QObject*>();
             if (v.kind == Value::Ident) {
-                refs.push_back({obj, mp, v.text, v.line});
+                // Properties are set in definition order: a component that already
+                // exists is referenced at once, so later setters see it.
+                Reference r{obj, mp, v.text, v.line};
+                if (!WriteReference(r)) refs.push_back(std::move(r));
                 return;
             }
             if (v.kind == Value::List) {

@@ -5,9 +5,11 @@
 #include "HelpViewer.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
@@ -19,6 +21,8 @@
 #include <QWindow>
 
 #include "ExtCtrls.h"
+
+Q_LOGGING_CATEGORY(lcPaint, "glyvex.paint", QtWarningMsg)
 
 TApplication* Application = nullptr;
 TScreen* Screen = nullptr;
@@ -401,6 +405,8 @@ void TCustomForm::ApplyWindowFlags() {
 
 QWidget* TCustomForm::CreateWidget(QWidget*) {
     auto* w = new TPaintWidget(this, nullptr, [this](QPainter& p) {
+        // Logged so that checks on a real window system can see when a window painted.
+        qCDebug(lcPaint, "painted %s", qPrintable(Name()));
         p.fillRect(QRect(0, 0, FWidth, FHeight), ColorToQColor(FColor));
     });
     FClient = new QWidget(w);
@@ -544,15 +550,33 @@ int TCustomForm::ShowModal() {
 void TCustomForm::Update() {
     if (!FWidget || !FWidget->isVisible()) return;
     QWindow* win = FWidget->windowHandle();
-    // Before the message loop runs, a new window is not yet exposed; wait briefly
-    // for the window system so the first paint is not lost.
+    // Before the message loop runs (the splash at start-up) a new window is not yet
+    // exposed; wait briefly for the window system so the first paint is not lost.
     if (win && !win->isExposed() && Application && !Application->Running()) {
         QElapsedTimer t;
         t.start();
         while (!win->isExposed() && t.elapsed() < 300)
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     }
-    FWidget->repaint();
+    if (!win || win->isExposed()) {
+        FWidget->repaint();
+        return;
+    }
+    // Later (the splash of a refresh) the window system's word that the window is
+    // exposed would come only through the message loop, which must not run inside
+    // a refresh: paint into the window's backing store and put it on the screen
+    // at once, as the window system's own immediate update does.
+    QBackingStore* store = FWidget->backingStore();
+    if (!store) return;
+    const QRect all(QPoint(0, 0), FWidget->size());
+    if (store->size() != all.size()) store->resize(all.size());
+    store->beginPaint(all);
+    if (QPaintDevice* device = store->paintDevice()) {
+        QPainter p(device);
+        FWidget->render(&p, QPoint(), QRegion(all), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }
+    store->endPaint();
+    store->flush(all, win);
 }
 
 bool TCustomForm::WidgetEvent(QEvent* event) {
@@ -627,8 +651,9 @@ bool TApplication::HelpContents() {
 }
 
 void TApplication::SetTitle(const QString& v) {
+    // Only the task-bar text: Qt would append a display name to every window title,
+    // and a window's title is its form's caption as it stands.
     FTitle = v;
-    QGuiApplication::setApplicationDisplayName(v);
 }
 
 void TApplication::Notification(TComponent* c, TOperation op) {
@@ -650,7 +675,9 @@ void TApplication::Run() {
 
 void TApplication::Terminate() {
     FTerminated = true;
-    QCoreApplication::quit();
+    // exit(), not quit(): Qt's quit asks every window to close and gives up when
+    // one refuses, and the forms have already run their own close sequence.
+    QCoreApplication::exit(0);
 }
 
 void TApplication::ProcessMessages() {

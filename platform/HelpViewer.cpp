@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -12,9 +13,27 @@ THelpViewer::THelpViewer() : FSearchPath(DefaultSearchPath()) {}
 
 THelpViewer::~THelpViewer() = default;
 
+// Where the installed help lies relative to the installed program; the build
+// computes it from its install directories, so any prefix works.
+#ifndef GLYVEX_RELATIVE_DATADIR
+#define GLYVEX_RELATIVE_DATADIR "../share/glyvex"
+#endif
+
 QStringList THelpViewer::DefaultSearchPath() {
-    const QString dir = QCoreApplication::applicationDirPath();
-    return {dir, QDir::cleanPath(dir + QStringLiteral("/../share/glyvex"))};
+    return SearchPathFor(QCoreApplication::applicationDirPath(), QStringLiteral(GLYVEX_RELATIVE_DATADIR),
+                         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
+}
+
+QStringList THelpViewer::SearchPathFor(const QString& programDir, const QString& relativeDataDir,
+                                       const QStringList& dataDirs) {
+    QStringList path{QDir::cleanPath(programDir)};
+    if (!relativeDataDir.isEmpty())
+        path << QDir::cleanPath(QDir::isAbsolutePath(relativeDataDir) ? relativeDataDir
+                                                                      : programDir + u'/' + relativeDataDir);
+    for (const QString& dir : dataDirs)
+        if (!dir.isEmpty()) path << QDir::cleanPath(dir + QStringLiteral("/glyvex"));
+    path.removeDuplicates();
+    return path;
 }
 
 QString THelpViewer::FindFile(const QString& name) const {

@@ -1,6 +1,7 @@
 // The help viewer: shows a named help document in a help window, opened at its
 // contents. Help files are HTML documents found by their bare file name next to
-// the program or in its installed data directory.
+// the program (the build tree), in its data directory relative to the program
+// (an installed tree, wherever its prefix), or in the desktop's data directories.
 #pragma once
 
 #include <QString>
@@ -24,8 +25,13 @@ public:
     // Directories searched for a bare file name, in order.
     QStringList SearchPath() const { return FSearchPath; }
     void SetSearchPath(const QStringList& dirs) { FSearchPath = dirs; }
-    // The program's directory, then its data directory ../share/glyvex.
+    // SearchPathFor() for this program, its compiled-in data directory and the
+    // desktop's data directories (XDG_DATA_HOME, then XDG_DATA_DIRS).
     static QStringList DefaultSearchPath();
+    // The program's directory, then the data directory relative to it, then
+    // "glyvex" below each data directory; without duplicates, in that order.
+    static QStringList SearchPathFor(const QString& programDir, const QString& relativeDataDir,
+                                     const QStringList& dataDirs);
     // Full path of a help file; a path with a directory is taken as it is.
     // Empty if the file is not there.
     QString FindFile(const QString& name) const;

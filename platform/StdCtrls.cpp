@@ -135,6 +135,8 @@ void TCustomEdit::SetText(const QString& value) {
     if (auto* e = LineEdit()) {
         QSignalBlocker block(e);
         e->setText(value);
+        // Text set in code shows its start, as in a new field (Qt would show its end).
+        e->setCursorPosition(0);
     }
     Change();
 }

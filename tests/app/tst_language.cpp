@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 namespace {
 
@@ -133,6 +134,12 @@ private slots:
         QCOMPARE(Application->HelpFile(), QStringLiteral("glyvexe.hlp"));
         QCOMPARE(Form1->Label2->Caption(), QString::number(Form1->TrackBar1->Position()));
         QCOMPARE(Form2->Label1->Caption(), QStringLiteral("Reading fonts..."));
+        // And back to German the same way (a store holding "German"): help file and memo follow.
+        QVERIFY(Form1->Translator1->setProperty("CurrentLanguage", QStringLiteral("German")));
+        QCOMPARE(Form1->Translator1->CurrentLanguage(), German);
+        QCOMPARE(Application->HelpFile(), QStringLiteral("glyvex.hlp"));
+        QVERIFY(Form1->Memo1->Visible() && !Form1->Memo2->Visible());
+        QCOMPARE(Form1->Label2->Caption(), QString::number(Form1->TrackBar1->Position()));
     }
 
     void f1OpensTheHelpOfTheCurrentLanguage() {
@@ -187,6 +194,24 @@ private slots:
         Form1->English1->Click();
         QCOMPARE(Form4->Caption(), QStringLiteral("Font Info"));
         QCOMPARE(Form4->Label2->Caption(), QStringLiteral("Dateiname:"));
+    }
+
+    void exitEndsTheProgramWhateverWindowsAreOpen() {
+        // "Datei / Beenden" with the font-info window showing: the first one ends the
+        // message loop, through the main window's close sequence.
+        Form4->Show();
+        bool timedOut = false;
+        QTimer::singleShot(0, [] { Form1->Beenden1->Click(); });
+        QTimer::singleShot(2000, [&] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        Application->Run();
+        QVERIFY(!timedOut);
+        QVERIFY(Application->Terminated());
+        QVERIFY(Form1->Closing());
+        QCOMPARE(Form2, nullptr);
+        QVERIFY(env->errors.isEmpty());
     }
 
     void theViewCommandsChangeThePage() {

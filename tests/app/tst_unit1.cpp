@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 
 namespace {
 
@@ -96,6 +97,9 @@ private slots:
     void splashProgressCoversTheWholeLoop();
     void closingStopsRefreshes();
     void onlyFieldsInViewGetWidgets();
+    void resizeLaysOutAndRefreshesWhicheverPageShows();
+    void refreshShowsHourglassAndPaintedSplash();
+    void noWindowButTheFormsAppears();
 };
 
 void TestUnit1::startsInGermanWithFirstFontSelected() {
@@ -330,6 +334,7 @@ void TestUnit1::userActionsFireHandlers() {
     QCOMPARE(Form1->ListBox1->ItemIndex(), 1);
     const QString face = Form1->ListBox1->Items()->Strings(1);
     QCOMPARE(Form1->Memo1->Font()->Name(), face);
+    QCOMPARE(Form1->Memo2->Font()->Name(), face);
     QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), face);
     // Keyboard on the track bar.
     auto* slider = static_cast<QSlider*>(Form1->TrackBar1->Widget());
@@ -340,7 +345,8 @@ void TestUnit1::userActionsFireHandlers() {
     // A click on the check box.
     QTest::mouseClick(Form1->CheckBox2->Widget(), Qt::LeftButton, {}, QPoint(5, 8));
     QVERIFY(Form1->CheckBox2->Checked());
-    QVERIFY(Form1->Memo1->Font()->Style().testFlag(fsItalic));
+    QCOMPARE(Form1->Memo1->Font()->Style(), TFontStyles(fsItalic));
+    QCOMPARE(Form1->Memo2->Font()->Style(), TFontStyles(fsItalic));
     // Clicking the Text tab refreshes the fields with the new size.
     auto* tabs = static_cast<QTabWidget*>(Form1->PageControl1->Widget());
     QTabBar* bar = tabs->tabBar();
@@ -413,9 +419,14 @@ void TestUnit1::closingStopsRefreshes() {
     QVERIFY(Form1->Closing());
     QCOMPARE(Form2, nullptr);
     QVERIFY(Application->Terminated());
-    // A late resize notification touches nothing.
+    // A late resize notification touches nothing, not even what the user typed.
+    auto* field = w.Fields()[1];
+    field->SetText(QStringLiteral("typed"));
+    Form1->Edit1->SetText(QStringLiteral("other"));
     Form1->SetWidth(500);
     Form1->RefreshEditfields();
+    Form1->Button1->Click();
+    QCOMPARE(field->Text(), QStringLiteral("typed"));
     QVERIFY(w.env.errors.isEmpty());
 }
 
@@ -451,6 +462,144 @@ void TestUnit1::onlyFieldsInViewGetWidgets() {
     Form1->ScrollBox1->VertScrollBar()->SetPosition(0);
     QCoreApplication::processEvents();
     QCOMPARE(qobject_cast<QLineEdit*>(fields[0]->Widget())->text(), typed);
+}
+
+namespace {
+// The page's widget sits exactly in the tab widget's page area and the memo fills it.
+void CheckPageLayout() {
+    auto* tabs = static_cast<QTabWidget*>(Form1->PageControl1->Widget());
+    QWidget* page = Form1->TabSheet1->Widget();
+    QWidget* stack = page->parentWidget();
+    QCOMPARE(stack->parentWidget(), static_cast<QWidget*>(tabs));
+    QCOMPARE(page->geometry(), QRect(QPoint(0, 0), stack->size()));
+    QCOMPARE(Form1->TabSheet1->BoundsRect(), stack->geometry());
+    QCOMPARE(Form1->Memo1->Widget()->geometry(), QRect(QPoint(0, 0), stack->size()));
+    QCOMPARE(tabs->size(), Form1->PageControl1->BoundsRect().size());
+}
+} // namespace
+
+void TestUnit1::resizeLaysOutAndRefreshesWhicheverPageShows() {
+    MainWindow w(RealFamilies(4));
+    w.ShowAndSettle();
+    CheckPageLayout();
+    const auto fields = w.Fields();
+    const int oldWidth = Form1->ScrollBox1->Width();
+    // The user resizes the window with the Alphabet page showing: the page keeps
+    // its place, and every field is refreshed to the new width.
+    fields[2]->SetText(QStringLiteral("typed"));
+    Form1->Widget()->resize(Form1->Widget()->width() + 150, Form1->Widget()->height() + 90);
+    QCoreApplication::processEvents();
+    CheckPageLayout();
+    QCOMPARE(Form1->ScrollBox1->Width(), oldWidth + 150);
+    for (auto* e : fields)
+        QCOMPARE(e->Width(), Form1->ScrollBox1->Width());
+    QCOMPARE(fields[2]->Text(), QStringLiteral("Sample Text (%1)").arg(fields[2]->Font()->Name()));
+
+    // The same with the Text page showing, and then shrinking.
+    Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+    QCoreApplication::processEvents();
+    Form1->Widget()->resize(Form1->Widget()->width() - 250, Form1->Widget()->height() - 40);
+    QCoreApplication::processEvents();
+    QCOMPARE(Form1->ScrollBox1->Width(), oldWidth - 100);
+    for (auto* e : fields)
+        QCOMPARE(e->Width(), Form1->ScrollBox1->Width());
+    auto* tabs = static_cast<QTabWidget*>(Form1->PageControl1->Widget());
+    QCOMPARE(Form1->TabSheet2->Widget()->geometry(),
+             QRect(QPoint(0, 0), Form1->TabSheet2->Widget()->parentWidget()->size()));
+    QCOMPARE(Form1->TabSheet2->BoundsRect().size(), tabs->currentWidget()->size());
+
+    // A field whose text is set in code shows its start, as a new field does.
+    Form1->Edit1->SetText(QStringLiteral("Hallo Welt äöü, ein Text, der länger ist als jedes Feld breit"));
+    Form1->Button1->Click();
+    QCoreApplication::processEvents();
+    auto* edit = qobject_cast<QLineEdit*>(fields[0]->Widget());
+    QVERIFY(edit);
+    QCOMPARE(edit->text(), fields[0]->Text());
+    QCOMPARE(edit->cursorPosition(), 0);
+}
+
+namespace {
+// Sees what the splash looks like whenever it paints.
+struct SplashWatcher : QObject {
+    struct Seen {
+        TCursor cursor;
+        Qt::CursorShape shape;
+        bool refreshing;
+    };
+    QList<Seen> painted;
+    bool refreshing = false;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) {
+            const QCursor* c = QGuiApplication::overrideCursor();
+            painted << Seen{Screen->Cursor(), c ? c->shape() : Qt::ArrowCursor, refreshing};
+        }
+        return false;
+    }
+};
+} // namespace
+
+void TestUnit1::refreshShowsHourglassAndPaintedSplash() {
+    MainWindow w(RealFamilies(3));
+    w.ShowAndSettle();
+    QVERIFY(!Form2->Visible());
+    // The splash's frame: a single-line border round a raised panel.
+    QCOMPARE(Form2->Panel1->BorderStyle(), bsSingle);
+    QCOMPARE(Form2->Panel1->BevelOuter(), bvRaised);
+    SplashWatcher watcher;
+    Form2->Widget()->installEventFilter(&watcher);
+    // A refresh while the message loop runs, as every refresh after start-up does.
+    bool timedOut = false;
+    QTimer::singleShot(0, [&] {
+        watcher.refreshing = true;
+        Form1->Button1->Click();
+        watcher.refreshing = false;
+        QVERIFY(!Form2->Visible());
+        Application->Terminate();
+    });
+    QTimer::singleShot(3000, [&] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    Application->Run();
+    QVERIFY(!timedOut);
+    QVERIFY2(!watcher.painted.isEmpty(), "the splash never painted during the refresh");
+    for (const auto& seen : watcher.painted) {
+        QVERIFY(seen.refreshing);
+        QCOMPARE(seen.cursor, crHourGlass);
+        QCOMPARE(seen.shape, Qt::WaitCursor);
+    }
+    QCOMPARE(Screen->Cursor(), crDefault);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+}
+
+namespace {
+struct TopLevelWatcher : QObject {
+    QList<QPointer<QWidget>> shown;
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Show)
+            if (auto* w = qobject_cast<QWidget*>(o); w && w->isWindow()) shown << w;
+        return false;
+    }
+};
+} // namespace
+
+void TestUnit1::noWindowButTheFormsAppears() {
+    TopLevelWatcher watcher;
+    qApp->installEventFilter(&watcher);
+    {
+        MainWindow w(RealFamilies(3));
+        Form2->Show();
+        w.ShowAndSettle();
+        Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+        QCoreApplication::processEvents();
+        for (const auto& shown : watcher.shown) {
+            QVERIFY(shown);
+            QVERIFY2(shown == Form1->Widget() || (Form2 && shown == Form2->Widget()),
+                     shown->metaObject()->className());
+        }
+        QVERIFY(watcher.shown.contains(Form1->Widget()));
+    }
+    qApp->removeEventFilter(&watcher);
 }
 
 QTEST_MAIN(TestUnit1)

@@ -320,6 +320,85 @@ private slots:
         QCOMPARE(r.bar->Left(), 380);
     }
 
+    void limitsOnBothOrientations_data() {
+        QTest::addColumn<int>("align");
+        QTest::addColumn<int>("topLeft");
+        QTest::addColumn<int>("bottomRight");
+        QTest::addColumn<int>("target");
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<bool>("refused");
+        auto row = [](const char* name, TAlign a, int tl, int br, int target, int edge, bool refused) {
+            QTest::newRow(name) << int(a) << tl << br << target << edge << refused;
+        };
+        // Limits 30 (top-left) and 50 (bottom-right) on the 400 x 200 area: a vertical bar's
+        // leading edge stays within 30..350, a horizontal bar's within 30..150.
+        row("vertical, at the top-left limit", alLeft, 30, 50, 30, 30, false);
+        row("vertical, beyond the top-left limit", alLeft, 30, 50, 4, 30, true);
+        row("vertical, at the bottom-right limit", alLeft, 30, 50, 350, 350, false);
+        row("vertical, beyond the bottom-right limit", alLeft, 30, 50, 392, 350, true);
+        row("horizontal, at the top-left limit", alTop, 30, 50, 30, 30, false);
+        row("horizontal, beyond the top-left limit", alTop, 30, 50, 2, 30, true);
+        row("horizontal, at the bottom-right limit", alTop, 30, 50, 150, 150, false);
+        row("horizontal, beyond the bottom-right limit", alTop, 30, 50, 190, 150, true);
+        // Without limits the control's growth is capped: the room beside a 6-pixel bar is
+        // 394 across, 194 down; a size reaching it becomes the room less 3.
+        row("vertical, below the cap", alLeft, 0, 0, 390, 390, false);
+        row("vertical, at the cap", alLeft, 0, 0, 394, 391, false);
+        row("vertical, beyond the cap", alLeft, 0, 0, 399, 391, false);
+        row("horizontal, below the cap", alTop, 0, 0, 190, 190, false);
+        row("horizontal, at the cap", alTop, 0, 0, 194, 191, false);
+        row("horizontal, beyond the cap", alTop, 0, 0, 199, 191, false);
+    }
+    void limitsOnBothOrientations() {
+        QFETCH(int, align);
+        QFETCH(int, topLeft);
+        QFETCH(int, bottomRight);
+        QFETCH(int, target);
+        QFETCH(int, edge);
+        QFETCH(bool, refused);
+        Rig r(TAlign(align), alClient, TAlign(align));
+        r.bar->SetTopLeftLimit(topLeft);
+        r.bar->SetBottomRightLimit(bottomRight);
+        const bool horizontal = align == alTop;
+        auto at = [&](int pos) { return horizontal ? QPoint(60, pos) : QPoint(pos, 60); };
+        // Pressed on the leading edge itself, so the edge follows the mouse exactly.
+        r.Press(at(Side));
+        r.Move(at(target));
+        QCOMPARE(OverrideShape(), int(refused      ? Qt::ForbiddenCursor
+                                      : horizontal ? Qt::SplitVCursor
+                                                   : Qt::SplitHCursor));
+        r.Release(at(target));
+        QCOMPARE(horizontal ? r.bar->Top() : r.bar->Left(), edge);
+        QCOMPARE(horizontal ? r.first->Height() : r.first->Width(), edge);
+    }
+
+    void secondPressOfADoubleClickStartsADrag() {
+        VerticalRig r;
+        QList<TShiftState> downs;
+        int dblClicks = 0;
+        r.bar->SetOnMouseDown(TMouseEvent(
+            nullptr, [&](TObject*, TMouseButton, TShiftState shift, int, int) { downs << shift; }));
+        r.bar->SetOnDblClick(Counter(dblClicks));
+        // A click on the bar, then at once a press that the window system reports as
+        // the double click's second press.
+        r.Press(QPoint(Side + 2, 50));
+        r.Release(QPoint(Side + 2, 50));
+        QVERIFY(!r.bar->Tracking());
+        const QPoint local(2, 50);
+        QMouseEvent second(
+            QEvent::MouseButtonDblClick, local, r.bar->Widget()->mapTo(r.form->Widget(), local),
+            r.bar->Widget()->mapToGlobal(local), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(r.bar->Widget(), &second);
+        QCOMPARE(downs.size(), 2);
+        QVERIFY(!downs[0].testFlag(ssDouble));
+        QVERIFY(downs[1].testFlag(ssDouble) && downs[1].testFlag(ssLeft));
+        QCOMPARE(dblClicks, 1);
+        QVERIFY(r.bar->Tracking());
+        r.Move(QPoint(Side + 40, 50));
+        r.Release(QPoint(Side + 40, 50));
+        QCOMPARE(r.first->Width(), Side + 40);
+    }
+
     void growthIsCappedAndShrinkStopsAtOne() {
         VerticalRig r;
         r.bar->SetTopLeftLimit(0);
@@ -592,6 +671,22 @@ private slots:
         QCOMPARE(s2->TopLeftLimit(), 7);
         QCOMPARE(s2->BottomRightLimit(), 20);
         QCOMPARE(s2->TControl::Cursor(), crDefault);
+
+        // A reference to a component read earlier is set at once, so the alignment
+        // setter sees ControlSecond and leaves ControlFirst unset: the bar stays inert.
+        TForm early(nullptr);
+        TFormReader::ReadFormText(&early, QStringLiteral(R"(Form7: TForm {
+  Width = 420 Height = 240
+  Panel1: TPanel { Left = 0 Top = 0 Width = 100 Height = 200 Align = alLeft }
+  Panel2: TPanel { Left = 106 Top = 0 Width = 314 Height = 200 Align = alClient }
+  RxSplitter1: TRxSplitter { Left = 100 Top = 0 Width = 6 Height = 200 ControlSecond = Panel2 Align = alLeft }
+})"),
+                                  QStringLiteral("early"));
+        auto* s3 = dynamic_cast<TRxSplitter*>(early.FindComponent(QStringLiteral("RxSplitter1")));
+        QVERIFY(s3);
+        QCOMPARE(s3->ControlSecond(), early.FindComponent(QStringLiteral("Panel2")));
+        QCOMPARE(s3->ControlFirst(), nullptr);
+        QCOMPARE(int(s3->ResizeMode()), int(Mode::rmNone));
 
         TForm bad(nullptr);
         QString message;

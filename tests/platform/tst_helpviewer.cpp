@@ -2,6 +2,7 @@
 
 #include "HelpViewer.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QScrollBar>
@@ -42,6 +43,44 @@ private slots:
         // A name with a directory is taken as it is.
         QCOMPARE(viewer.FindFile(second.filePath("b.hlp")), second.filePath("b.hlp"));
         QCOMPARE(viewer.FindFile(first.filePath("a.hlp")), QString());
+    }
+
+    void searchesBesideTheProgramThenItsDataDirectoryThenTheDesktops() {
+        const QStringList path = THelpViewer::SearchPathFor(
+            "/opt/gx/bin/", "../share/glyvex",
+            {"/home/u/.local/share", "", "/usr/local/share/", "/opt/gx/share", "/usr/share"});
+        QCOMPARE(path, QStringList({"/opt/gx/bin", "/opt/gx/share/glyvex", "/home/u/.local/share/glyvex",
+                                    "/usr/local/share/glyvex", "/usr/share/glyvex"}));
+        // A data directory configured as an absolute path is taken as it is.
+        QCOMPARE(THelpViewer::SearchPathFor("/usr/bin", "/srv/gx", {"/usr/share"}),
+                 QStringList({"/usr/bin", "/srv/gx", "/usr/share/glyvex"}));
+    }
+
+    void theDefaultPathFollowsTheProgramAndTheDesktopsDataDirectories() {
+        QTemporaryDir home, shared1, shared2;
+        qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        qputenv("XDG_DATA_DIRS", (shared1.path() + ':' + shared2.path()).toUtf8());
+        const QStringList path = THelpViewer::DefaultSearchPath();
+        const QString programDir = QCoreApplication::applicationDirPath();
+        QCOMPARE(path.size(), 5);
+        QCOMPARE(path[0], programDir);
+        QVERIFY2(path[1].endsWith("/glyvex") && QDir::isAbsolutePath(path[1]), qPrintable(path[1]));
+        QCOMPARE(path.mid(2), QStringList({home.filePath("glyvex"), shared1.filePath("glyvex"),
+                                           shared2.filePath("glyvex")}));
+
+        // The build puts the help beside the program, and that copy wins over any other.
+        QDir(home.path()).mkdir("glyvex");
+        QDir(shared2.path()).mkdir("glyvex");
+        Write(home.filePath("glyvex/glyvex.hlp"), "<p>home</p>");
+        Write(shared2.filePath("glyvex/only.hlp"), "<p>shared</p>");
+        Write(home.filePath("glyvex/both.hlp"), "<p>home</p>");
+        Write(shared2.filePath("glyvex/both.hlp"), "<p>shared</p>");
+        THelpViewer viewer;
+        QCOMPARE(viewer.FindFile("glyvex.hlp"), QDir(programDir).filePath("glyvex.hlp"));
+        QCOMPARE(viewer.FindFile("only.hlp"), shared2.filePath("glyvex/only.hlp"));
+        QCOMPARE(viewer.FindFile("both.hlp"), home.filePath("glyvex/both.hlp"));
+        qunsetenv("XDG_DATA_HOME");
+        qunsetenv("XDG_DATA_DIRS");
     }
 
     void contentsOpenAtTheTopOfTheNamedFile() {
@@ -111,6 +150,28 @@ private slots:
                          qPrintable(name + (" lacks " + t)));
             for (const char* key : {"F1", "+I"})
                 QVERIFY2(html.contains(key), name);
+        }
+    }
+
+    void theProgressWindowIsDescribedAsItBehaves() {
+        // The bar shows the share of fonts done; it is never full long before the end.
+        THelpViewer viewer;
+        const std::pair<const char*, QStringList> files[] = {
+            {"glyvex.hlp", {"Anteil", "erst am Ende"}},
+            {"glyvexe.hlp", {"share", "only at the end"}},
+        };
+        for (const auto& [name, says] : files) {
+            QFile f(viewer.FindFile(name));
+            QVERIFY2(f.open(QIODevice::ReadOnly), name);
+            const QString html = QString::fromUtf8(f.readAll());
+            const qsizetype from = html.indexOf(QStringLiteral("id=\"splash\""));
+            QVERIFY(from >= 0);
+            const QString topic = html.mid(from, html.indexOf(QStringLiteral("<h2"), from + 1) - from);
+            for (const QString& s : says)
+                QVERIFY2(topic.contains(s), qPrintable(name + (" lacks " + s)));
+            QVERIFY2(!topic.contains(QStringLiteral("vor dem Ende")) &&
+                         !topic.contains(QStringLiteral("before the end")),
+                     name);
         }
     }
 };

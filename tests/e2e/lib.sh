@@ -1,0 +1,290 @@
+# Library for the end-to-end cases: each case runs the real program on its own
+# Xvfb display with a private home and drives it with xdotool as a user would.
+#
+#   source "$(dirname "$0")/lib.sh" "$PROGRAM"   # path of the glyvex executable
+#   e2e_home_file .config/glyvex/registry.reg <<< "..."   # optional, before e2e_start
+#   e2e_start                  # X server, then the program
+#   main=$(wait_window Glyvex 300)
+#   send_keys "$main" ctrl+i
+#   ...
+# Cleans up on every exit. Exit status 77 means "skipped" (tools missing).
+set -euo pipefail
+
+E2E_PROGRAM=${1:?"usage: <case>.sh PATH-TO-GLYVEX"}
+E2E_CASE=$(basename "$0" .sh)
+E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/glyvex-e2e.XXXXXX")
+E2E_XVFB_PID=
+E2E_PID=
+E2E_DISPLAY=
+E2E_STDOUT=$E2E_TMP/stdout.log
+E2E_STDERR=$E2E_TMP/stderr.log
+
+fail() {
+    echo "FAIL [$E2E_CASE]: $*" >&2
+    if [ -s "$E2E_STDERR" ]; then
+        echo "--- program stderr (last lines) ---" >&2
+        tail -n 20 "$E2E_STDERR" >&2
+    fi
+    exit 1
+}
+
+skip() {
+    echo "SKIP [$E2E_CASE]: $*"
+    exit 77
+}
+
+e2e_cleanup() {
+    local status=$?
+    if [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; then
+        kill "$E2E_PID" 2>/dev/null || true
+        sleep 0.2
+        kill -9 "$E2E_PID" 2>/dev/null || true
+    fi
+    if [ -n "$E2E_XVFB_PID" ] && kill -0 "$E2E_XVFB_PID" 2>/dev/null; then
+        kill "$E2E_XVFB_PID" 2>/dev/null || true
+        wait "$E2E_XVFB_PID" 2>/dev/null || true
+    fi
+    if [ "${E2E_KEEP:-}" = 1 ]; then
+        echo "kept $E2E_TMP" >&2
+    else
+        rm -rf "$E2E_TMP"
+    fi
+    exit "$status"
+}
+trap e2e_cleanup EXIT
+trap 'exit 130' INT TERM
+
+command -v Xvfb >/dev/null || skip "Xvfb is not installed (Debian package xvfb)"
+command -v xdotool >/dev/null || skip "xdotool is not installed (Debian package xdotool)"
+for tool in xwininfo xev import compare convert; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages x11-utils, imagemagick)"
+done
+[ -x "$E2E_PROGRAM" ] || fail "program $E2E_PROGRAM not found"
+
+# A private home, so no case reads or writes a user's settings. A case may put
+# files there before e2e_start.
+export HOME=$E2E_TMP/home
+export XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache XDG_RUNTIME_DIR=$E2E_TMP/run
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export QT_QPA_PLATFORM=xcb
+# ImageMagick's worker threads only slow single pictures down on a busy machine.
+export MAGICK_THREAD_LIMIT=1
+unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_STYLE_OVERRIDE || true
+
+# Writes stdin to a file below the private home (path relative to $HOME).
+e2e_home_file() {
+    mkdir -p "$(dirname "$HOME/$1")"
+    cat >"$HOME/$1"
+}
+
+# Seconds since the epoch with milliseconds.
+now() { date +%s.%N; }
+elapsed_ms() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%d", (b - a) * 1000 }'; }
+
+# Starts Xvfb on the first free display of :100 to :199. A lock file per display
+# (held for the case's lifetime) keeps parallel cases apart.
+start_x() {
+    local n lockdir=${TMPDIR:-/tmp}
+    for n in $(seq 100 199); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        exec {E2E_LOCK_FD}>"$lockdir/glyvex-e2e-display-$n.lock"
+        if ! flock -n "$E2E_LOCK_FD"; then
+            exec {E2E_LOCK_FD}>&-
+            continue
+        fi
+        Xvfb ":$n" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset >"$E2E_TMP/xvfb.log" 2>&1 &
+        E2E_XVFB_PID=$!
+        export DISPLAY=":$n"
+        local i
+        for i in $(seq 1 100); do
+            if ! kill -0 "$E2E_XVFB_PID" 2>/dev/null; then break; fi
+            # Ours only when the server's lock file names our Xvfb (another program
+            # may have started one on this display at the same moment).
+            if xdotool getdisplaygeometry >/dev/null 2>&1 &&
+                [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$E2E_XVFB_PID" ]; then
+                E2E_DISPLAY=":$n"
+                return 0
+            fi
+            sleep 0.05
+        done
+        # Taken after all (or too slow): try the next one.
+        kill "$E2E_XVFB_PID" 2>/dev/null || true
+        wait "$E2E_XVFB_PID" 2>/dev/null || true
+        E2E_XVFB_PID=
+        exec {E2E_LOCK_FD}>&-
+    done
+    fail "no free X display in :100 to :199"
+}
+
+# Starts the program under test; its output goes to $E2E_STDOUT / $E2E_STDERR.
+start_program() {
+    "$E2E_PROGRAM" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
+    E2E_PID=$!
+}
+
+e2e_start() {
+    start_x
+    start_program
+}
+
+program_running() { [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; }
+
+# Viewable top-level windows whose title is exactly $1, one id per line.
+find_windows() {
+    local title=$1 id
+    for id in $(xdotool search --onlyvisible --name "" 2>/dev/null); do
+        [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$title" ] && echo "$id"
+    done
+    return 0
+}
+
+# Waits (default 10 s) for a viewable window titled exactly $1 and at least $2
+# pixels wide; prints its id.
+wait_window() {
+    local title=$1 minwidth=${2:-0} timeout=${3:-10} start id
+    start=$(now)
+    while [ "$(elapsed_ms "$start")" -lt $((timeout * 1000)) ]; do
+        program_running || fail "the program ended while waiting for window \"$title\""
+        for id in $(find_windows "$title"); do
+            read_geometry "$id" 2>/dev/null || continue
+            if [ "$GEOM_W" -ge "$minwidth" ]; then
+                echo "$id"
+                return 0
+            fi
+        done
+        sleep 0.05
+    done
+    fail "no window titled exactly \"$title\" (at least $minwidth wide) within ${timeout}s; windows: $(list_windows | tr '\n' ';')"
+}
+
+# "id title WxH+X+Y viewable?" for every child of the root window.
+list_windows() {
+    local id
+    for id in $(xwininfo -root -children | awk '/^ +0x/ { print $1 }'); do
+        read_geometry "$id" 2>/dev/null || continue
+        echo "$id \"$(xdotool getwindowname "$id" 2>/dev/null || true)\" ${GEOM_W}x${GEOM_H}+${GEOM_X}+${GEOM_Y} $GEOM_MAP"
+    done
+}
+
+# Sets GEOM_X, GEOM_Y (absolute), GEOM_W, GEOM_H and GEOM_MAP of window $1.
+read_geometry() {
+    local info
+    info=$(xwininfo -id "$1") || return 1
+    GEOM_X=$(awk -F: '/Absolute upper-left X/ { gsub(/ /, "", $2); print $2 }' <<<"$info")
+    GEOM_Y=$(awk -F: '/Absolute upper-left Y/ { gsub(/ /, "", $2); print $2 }' <<<"$info")
+    GEOM_W=$(awk -F: '/^ *Width/ { gsub(/ /, "", $2); print $2 }' <<<"$info")
+    GEOM_H=$(awk -F: '/^ *Height/ { gsub(/ /, "", $2); print $2 }' <<<"$info")
+    GEOM_MAP=$(awk -F: '/Map State/ { gsub(/ /, "", $2); print $2 }' <<<"$info")
+}
+
+window_title() { xdotool getwindowname "$1"; }
+
+# Without a window manager nothing gives a window the keyboard: raise and focus it.
+focus_window() {
+    xdotool windowraise "$1" >/dev/null 2>&1 || true
+    xdotool windowfocus --sync "$1" || fail "cannot focus window $1"
+    sleep 0.1
+}
+
+# Focuses window $1, then types the key chords given (xdotool names: ctrl+i alt+d b).
+send_keys() {
+    local id=$1
+    shift
+    focus_window "$id"
+    local k
+    for k in "$@"; do
+        xdotool key --delay 30 "$k"
+        sleep 0.15
+    done
+}
+
+# Number of viewable children of the root window (forms, menus, popups).
+viewable_count() { xdotool search --onlyvisible --name "" 2>/dev/null | wc -l; }
+
+# Chooses a menu command by keys, as a user would, waiting for the menu to open
+# and to close again, so no key lands anywhere else on a slow machine:
+#   menu_command WINDOW alt+a t     ("Ansicht / Textansicht")
+menu_command() {
+    local id=$1 open=$2 item=$3 before start
+    before=$(viewable_count)
+    send_keys "$id" "$open"
+    start=$(now)
+    while [ "$(viewable_count)" -le "$before" ]; do
+        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the menu of $open did not open"
+        sleep 0.05
+    done
+    xdotool key "$item"
+    start=$(now)
+    while [ "$(viewable_count)" -gt "$before" ]; do
+        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the menu of $open did not close after $item"
+        sleep 0.05
+    done
+}
+
+# Clicks button 1 at x, y inside window $1.
+click_at() {
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+    sleep 0.1
+}
+
+# Resizes window $1 as the user would (the window system resizes it).
+resize_window() {
+    xdotool windowsize --sync "$1" "$2" "$3" 2>/dev/null || xdotool windowsize "$1" "$2" "$3"
+    sleep 0.3
+}
+
+# Saves a picture of window $1 to file $2 (PNG without dates, so pictures of the
+# same pixels are the same bytes).
+screenshot() {
+    import -window "$1" -define png:exclude-chunks=date,time -strip "$2" 2>/dev/null ||
+        fail "cannot take a screenshot of window $1"
+}
+
+# Saves a picture of window $1 to file $2 once it has stopped changing (two
+# pictures in a row alike), so a slow repaint is not caught half-way.
+settled_screenshot() {
+    local i
+    screenshot "$1" "$2"
+    for i in $(seq 1 25); do
+        sleep 0.15
+        screenshot "$1" "$E2E_TMP/settle.png"
+        if cmp -s "$2" "$E2E_TMP/settle.png"; then return 0; fi
+        cp "$E2E_TMP/settle.png" "$2"
+    done
+    fail "window $1 kept changing"
+}
+
+# Number of pixels in which two pictures differ (optionally only in the region $3,
+# ImageMagick geometry WxH+X+Y).
+pixel_difference() {
+    local a=$1 b=$2 region=${3:-}
+    if [ -z "$region" ] && cmp -s "$a" "$b"; then
+        echo 0
+        return 0
+    fi
+    if [ -n "$region" ]; then
+        convert "$a" -crop "$region" +repage "$E2E_TMP/cmp-a.png"
+        convert "$b" -crop "$region" +repage "$E2E_TMP/cmp-b.png"
+        a=$E2E_TMP/cmp-a.png
+        b=$E2E_TMP/cmp-b.png
+    fi
+    # compare reports the count on stderr and exits 1 when the pictures differ.
+    { compare -metric AE "$a" "$b" null: 2>&1 || true; } | awk '{ printf "%d", $1 }'
+}
+
+# Waits up to $1 seconds (may be fractional) for the program to end; prints its
+# exit status. Fails when it is still running.
+wait_exit() {
+    local timeout_ms start
+    timeout_ms=$(awk -v t="$1" 'BEGIN { printf "%d", t * 1000 }')
+    start=$(now)
+    while program_running; do
+        [ "$(elapsed_ms "$start")" -lt "$timeout_ms" ] || fail "the program did not end within $1 s"
+        sleep 0.02
+    done
+    local status=0
+    wait "$E2E_PID" || status=$?
+    E2E_PID=
+    echo "$status"
+}

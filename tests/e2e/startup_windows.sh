@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# At start-up no window appears that is not one of the program's forms: only the
+# splash and the main window are ever mapped.
+source "$(dirname "$0")/lib.sh" "$@"
+start_x
+xev -root -event substructure >"$E2E_TMP/xev.log" 2>&1 &
+xev_pid=$!
+sleep 0.2
+start_program
+main=$(wait_window Glyvex 300)
+sleep 0.5
+kill "$xev_pid" 2>/dev/null || true
+wait "$xev_pid" 2>/dev/null || true
+mapped=$(awk '/^MapNotify/ { getline; for (i = 1; i <= NF; i++) if ($i == "window") { w = $(i + 1); sub(/,$/, "", w); print w } }' \
+    "$E2E_TMP/xev.log" | sort -u)
+[ -n "$mapped" ] || fail "xev saw no window mapped"
+count=0
+for id in $mapped; do
+    count=$((count + 1))
+    title=$(xdotool getwindowname "$((id))" 2>/dev/null || echo "?")
+    [ "$title" = Glyvex ] || fail "a window titled \"$title\" ($id) was mapped at start-up"
+done
+[ "$count" -le 2 ] || fail "$count windows were mapped at start-up, not just the splash and the main window"
+# Only the main window is left on the screen.
+viewable=$(list_windows | grep -c IsViewable || true)
+[ "$viewable" = 1 ] || fail "windows on the screen: $(list_windows | grep IsViewable | tr '\n' ';')"
