@@ -244,11 +244,15 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 
 TCustomForm::~TCustomForm() {
     Destroying();
-    Guard([&] { FOnDestroy(this); });
     // Owned components go first, while the window still exists for them.
     while (ComponentCount() > 0)
         delete Components(ComponentCount() - 1);
     delete FWidget.data();
+}
+
+void TCustomForm::BeforeDestruction() {
+    Guard([&] { FOnDestroy(this); });
+    TWinControl::BeforeDestruction();
 }
 
 void TCustomForm::DoCreate() {

@@ -174,7 +174,7 @@ public:
     TWinControl* ActiveControl() const;
     void SetActiveControl(TWinControl* c);
     // The main menu shown as the window's menu bar.
-    TMainMenu* Menu() const { return FMenu.data(); }
+    TMainMenu* Menu() const { return static_cast<TMainMenu*>(FMenu.data()); }
     void SetMenu(TMainMenu* menu);
     int ModalResult() const { return FModalResult; }
     // Ends a modal showing (after the close checks) when v is not mrNone.
@@ -224,6 +224,8 @@ protected:
     void ApplyGeometry() override;
     bool WidgetEvent(QEvent* event) override;
     void Notification(TComponent* AComponent, TOperation operation) override;
+    // OnDestroy runs here, while the form is whole; a form deleted directly gets none.
+    void BeforeDestruction() override;
     virtual void DoShow();
     virtual void DoHide();
     int MenuBarHeight() const;
@@ -249,7 +251,8 @@ protected:
     QPointer<QWidget> FClient;
     QPointer<QWidget> FMenuBar;
     QPointer<TWinControl> FActiveControl;
-    QPointer<TMainMenu> FMenu;
+    // As a component: while the menu is destroyed it is no longer a TMainMenu.
+    QPointer<TComponent> FMenu;
     TNotifyEvent FOnCreate, FOnDestroy, FOnShow, FOnHide;
     TCloseEvent FOnClose;
     TCloseQueryEvent FOnCloseQuery;

@@ -470,7 +470,6 @@ QWidget* TListBox::CreateWidget(QWidget* parentWidget) {
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->setSelectionMode(QAbstractItemView::SingleSelection);
     v->setItemDelegate(new FixedHeightDelegate(v, &FItemHeight));
-    QObject::connect(v, &QObject::destroyed, this, [this] { FModel = nullptr; });
     return v;
 }
 

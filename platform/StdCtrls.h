@@ -229,7 +229,7 @@ protected:
     QListView* ListView() const;
 
     std::unique_ptr<TStringList> FItems;
-    QStringListModel* FModel = nullptr;
+    QPointer<QStringListModel> FModel; // owned by the view
     int FItemIndex = -1;
     int FItemHeight = 13;
     bool FSettingIndex = false;
