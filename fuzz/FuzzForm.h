@@ -12,16 +12,16 @@ public:
 
     void Notify(TObject*) {}
     void Close(TObject*, TCloseAction&) {}
-    void CloseQuery(TObject*, bool&) {}
+    void Query(TObject*, bool&) {}
     void Key(TObject*, Word&, TShiftState) {}
     void Mouse(TObject*, TMouseButton, TShiftState, int, int) {}
-    void MouseMove(TObject*, TShiftState, int, int) {}
+    void Moved(TObject*, TShiftState, int, int) {}
 
     std::span<const TMethodBinding> PublishedMethods() const override {
         static const TMethodBinding methods[] = {
-            PUBLISHED_METHOD(TFuzzForm, Notify),     PUBLISHED_METHOD(TFuzzForm, Close),
-            PUBLISHED_METHOD(TFuzzForm, CloseQuery), PUBLISHED_METHOD(TFuzzForm, Key),
-            PUBLISHED_METHOD(TFuzzForm, Mouse),      PUBLISHED_METHOD(TFuzzForm, MouseMove),
+            PUBLISHED_METHOD(TFuzzForm, Notify), PUBLISHED_METHOD(TFuzzForm, Close),
+            PUBLISHED_METHOD(TFuzzForm, Query),  PUBLISHED_METHOD(TFuzzForm, Key),
+            PUBLISHED_METHOD(TFuzzForm, Mouse),  PUBLISHED_METHOD(TFuzzForm, Moved),
         };
         return methods;
     }

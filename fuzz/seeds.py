@@ -81,10 +81,10 @@ for gxf in sorted(Path("app").glob("*.gxf")):
     text = gxf.read_text(encoding="utf-8")
     text = re.sub(r"^(\w+): TForm\d+ \{", r"\1: TFuzzForm {", text, count=1, flags=re.M)
     text = re.sub(r"^(\s*OnClose) = \w+", r"\1 = Close", text, flags=re.M)
-    text = re.sub(r"^(\s*OnCloseQuery) = \w+", r"\1 = CloseQuery", text, flags=re.M)
+    text = re.sub(r"^(\s*OnCloseQuery) = \w+", r"\1 = Query", text, flags=re.M)
     text = re.sub(r"^(\s*OnKey\w+) = \w+", r"\1 = Key", text, flags=re.M)
     text = re.sub(r"^(\s*OnMouse(?:Down|Up)) = \w+", r"\1 = Mouse", text, flags=re.M)
-    text = re.sub(r"^(\s*OnMouseMove) = \w+", r"\1 = MouseMove", text, flags=re.M)
+    text = re.sub(r"^(\s*OnMouseMove) = \w+", r"\1 = Moved", text, flags=re.M)
     text = re.sub(r"^(\s*On(?!Close|Key|Mouse)\w+|\s*AfterTranslate) = \w+", r"\1 = Notify", text, flags=re.M)
     write("formreader", gxf.stem + ".gxf", text.encode("utf-8"))
     # Its translation table, one line per string.
