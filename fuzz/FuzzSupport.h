@@ -15,19 +15,22 @@
 #include <unistd.h>
 
 inline void FuzzEnvironment() {
-    static std::unique_ptr<QApplication> app;
-    static std::unique_ptr<TScreen> screen;
-    static std::unique_ptr<TApplication> application;
-    if (app) return;
+    struct TEnvironment {
+        int argc = 1;
+        char name[12] = "glyvex-fuzz";
+        char* argv[2] = {name, nullptr};
+        QApplication app{argc, argv};
+        TScreen screen{QStringList{QStringLiteral("DejaVu Sans")}, 96};
+        TApplication application;
+    };
+    // Made once and never destroyed: Qt must not be torn down by exit handlers, after
+    // its own globals are gone.
+    static TEnvironment* environment = nullptr;
+    if (environment) return;
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "glyvex-fuzz";
-    static char* argv[] = {name, nullptr};
-    app = std::make_unique<QApplication>(argc, argv);
+    environment = new TEnvironment;
     RegisterGlyvexClasses();
-    screen = std::make_unique<TScreen>(QStringList{QStringLiteral("DejaVu Sans")}, 96);
-    application = std::make_unique<TApplication>();
-    application->OnException = [](const QString&) {};
+    environment->application.OnException = [](const QString&) {};
 }
 
 // The input as a regular file that lives in memory: its /proc/self/fd path can be opened
