@@ -1,9 +1,12 @@
 #include "Startup.h"
 
 #include "FormReader.h"
+#include "RXCtrls.h"
 #include "RXSplit.h"
+#include "RxTimer.h"
 #include "Trans.h"
 #include "Unit2.h"
+#include "Unit3.h"
 #include "Unit4.h"
 #include "unit1.h"
 
@@ -16,6 +19,9 @@ void RegisterGlyvexClasses() {
     RegisterStandardClasses();
     TClassRegistry::Register<TRxSplitter>();
     TClassRegistry::Register<TTranslator>();
+    TClassRegistry::Register<TRxTimer>();
+    TClassRegistry::Register<TSecretPanel>();
+    TClassRegistry::Register<TUrlLabel>();
 }
 
 QString FaceMetricsCacheFile() {
@@ -30,6 +36,7 @@ int RunGlyvex() {
     Form2->Show();
     Form2->Update();
     Application->CreateForm(Form1);
+    Application->CreateForm(Form3);
     Application->CreateForm(Form4);
     // Every family has been measured by now; keep the figures for the next start as
     // soon as the window is up, so a session that never ends cleanly still leaves them.

@@ -1,6 +1,7 @@
 #include "unit1.h"
 
 #include "Unit2.h"
+#include "Unit3.h"
 #include "Unit4.h"
 
 TForm1* Form1 = nullptr;
@@ -305,7 +306,9 @@ void TForm1::Inhalt1Click(TObject*) {
     Application->HelpContents();
 }
 
-void TForm1::Info1Click(TObject*) {}
+void TForm1::Info1Click(TObject*) {
+    if (Form3) Form3->ShowModal();
+}
 
 void TForm1::FormKeyDown(TObject*, Word& Key, TShiftState) {
     if (Key == VK_F1) Application->HelpContents();

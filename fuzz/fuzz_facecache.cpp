@@ -21,7 +21,10 @@
 
 namespace {
 
-const QString kDir = QStringLiteral("/tmp/glyvex-fuzz-facecache");
+// In memory where there is a tmpfs: every saved cache is synced to disk.
+const QString kDir = QDir(QStringLiteral("/dev/shm")).exists()
+                         ? QStringLiteral("/dev/shm/glyvex-fuzz-facecache")
+                         : QStringLiteral("/tmp/glyvex-fuzz-facecache");
 const char* const kNames[] = {"Alpha", "Beta", "Gamma", "Missing"};
 
 QByteArray U16(int v) {

@@ -2,6 +2,7 @@
 
 #include "Forms.h"
 
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -391,6 +392,12 @@ bool TControl::WidgetEvent(QEvent* event) {
         if (click) ClickFromWidget();
         MouseUp(ButtonOf(e->button()), ShiftStateOf(e->modifiers(), e->buttons()), p.x(), p.y());
         return false;
+    }
+    case QEvent::ContextMenu: {
+        if (!FPopupMenu) return false;
+        FPopupMenu->Popup(static_cast<QContextMenuEvent*>(event)->globalPos().x(),
+                          static_cast<QContextMenuEvent*>(event)->globalPos().y());
+        return true;
     }
     case QEvent::MouseButtonDblClick: {
         // Qt turns the second press of a double click into this event alone; it is

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Graphics.h"
+#include "Menus.h"
 
 #include <QPointer>
 #include <QRect>
@@ -42,6 +43,7 @@ class TControl : public TComponent {
     Q_PROPERTY(bool ParentColor READ ParentColor WRITE SetParentColor)
     Q_PROPERTY(TFont* Font READ Font WRITE SetFont)
     Q_PROPERTY(bool ParentFont READ ParentFont WRITE SetParentFont)
+    Q_PROPERTY(TPopupMenu* PopupMenu READ PopupMenu WRITE SetPopupMenu)
     Q_PROPERTY(TNotifyEvent OnClick READ OnClick WRITE SetOnClick)
     Q_PROPERTY(TNotifyEvent OnDblClick READ OnDblClick WRITE SetOnDblClick)
     Q_PROPERTY(TMouseEvent OnMouseDown READ OnMouseDown WRITE SetOnMouseDown)
@@ -96,6 +98,10 @@ public:
     void SetFont(TFont* value) { FFont->Assign(value); }
     bool ParentFont() const { return FParentFont; }
     void SetParentFont(bool value);
+
+    // The menu a right click (or the menu key) shows at the pointer.
+    TPopupMenu* PopupMenu() const { return FPopupMenu.data(); }
+    void SetPopupMenu(TPopupMenu* value) { FPopupMenu = value; }
 
     // The caption (or text) of captioned controls.
     QString Caption() const { return FCaption; }
@@ -191,6 +197,7 @@ protected:
     std::unique_ptr<TFont> FFont;
     TWinControl* FParent = nullptr;
     QPointer<QWidget> FWidget;
+    QPointer<TPopupMenu> FPopupMenu;
     bool FPressed = false;
 
 private:

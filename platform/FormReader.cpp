@@ -457,6 +457,11 @@ private:
             write(val);
             return;
         }
+        if (type.id() == QMetaType::UInt) {
+            if (v.kind != Value::Int || v.number < 0 || v.number > UINT_MAX) bad();
+            write(uint(v.number));
+            return;
+        }
         if (type.id() == QMetaType::Int) {
             int value = 0;
             if (v.kind == Value::Int) {

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# "Hilfe / Info..." opens the About dialog, titled "Info"; its credits scroll, so two
+# pictures a second apart differ inside the credits area and nowhere else; "OK"
+# closes it, and "Datei / Beenden" then ends the program normally.
+source "$(dirname "$0")/lib.sh" "$@"
+e2e_start
+main=$(wait_window Glyvex 300)
+# The menu closes into the modal dialog, so this is not a plain menu command:
+# open the menu, wait for it, then choose "&Info...".
+before=$(viewable_count)
+send_keys "$main" alt+h
+start=$(now)
+while [ "$(viewable_count)" -le "$before" ]; do
+    [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the Hilfe menu did not open"
+    sleep 0.05
+done
+xdotool key i
+info=$(wait_window Info 400 5)
+# The credits' text area: the panel's text rectangle (206, 3, 224 x 103) inside the
+# panel at (4, 20) inside the group box at (8, 8) of the client area.
+credits=224x103+218+31
+# Everything but the credits must have settled first (painting, focus, activation).
+masked() { convert "$1" -fill black -draw "rectangle 218,31 441,133" "$2"; }
+screenshot "$info" "$E2E_TMP/first.png"
+masked "$E2E_TMP/first.png" "$E2E_TMP/first-masked.png"
+start=$(now)
+while :; do
+    sleep 0.3
+    screenshot "$info" "$E2E_TMP/next.png"
+    masked "$E2E_TMP/next.png" "$E2E_TMP/next-masked.png"
+    cmp -s "$E2E_TMP/first-masked.png" "$E2E_TMP/next-masked.png" && break
+    [ "$(elapsed_ms "$start")" -lt 10000 ] || fail "the dialog outside the credits kept changing"
+    cp "$E2E_TMP/next-masked.png" "$E2E_TMP/first-masked.png"
+done
+screenshot "$info" "$E2E_TMP/first.png"
+sleep 1
+screenshot "$info" "$E2E_TMP/second.png"
+inside=$(pixel_difference "$E2E_TMP/first.png" "$E2E_TMP/second.png" "$credits")
+all=$(pixel_difference "$E2E_TMP/first.png" "$E2E_TMP/second.png")
+echo "pixels changed in a second: $inside in the credits, $all in the whole window"
+[ "$inside" -gt 0 ] || fail "the credits did not move"
+[ "$all" = "$inside" ] || fail "$((all - inside)) pixels changed outside the credits"
+# OK (75 x 25 at 372, 176).
+click_at "$info" 409 188
+start=$(now)
+while [ -n "$(find_windows Info)" ]; do
+    [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "OK did not close the dialog"
+    sleep 0.05
+done
+menu_command "$main" alt+d b
+status=$(wait_exit 5)
+[ "$status" = 0 ] || fail "exit status $status"
