@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "FormReader.h"
+#include "Placemnt.h"
 #include "RXCtrls.h"
 #include "RXSplit.h"
 #include "RxTimer.h"
@@ -19,6 +20,9 @@ void RegisterGlyvexClasses() {
     RegisterStandardClasses();
     TClassRegistry::Register<TRxSplitter>();
     TClassRegistry::Register<TTranslator>();
+    TClassRegistry::Register<TFormPlacement>();
+    TClassRegistry::Register<TFormStorage>();
+    TClassRegistry::Register<TRxWindowHook>();
     TClassRegistry::Register<TRxTimer>();
     TClassRegistry::Register<TSecretPanel>();
     TClassRegistry::Register<TUrlLabel>();

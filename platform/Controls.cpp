@@ -83,6 +83,8 @@ TControl::TControl(TComponent* AOwner) : TComponent(AOwner), FFont(std::make_uni
 }
 
 TControl::~TControl() {
+    // Whoever hears of the widget's end below must know that the control goes too.
+    Destroying();
     if (FParent) FParent->RemoveControl(this);
     delete FWidget.data();
 }
@@ -589,7 +591,40 @@ void TWinControl::Loaded() {
     if (FAlignPending) Realign();
 }
 
+LRESULT TWinControl::Perform(unsigned msg, WPARAM wParam, LPARAM lParam) {
+    TMessageEvent e(TMessage{msg, wParam, lParam, 0});
+    if (FWidget)
+        QCoreApplication::sendEvent(FWidget.data(), &e);
+    else
+        WndProc(e.Msg);
+    // Also when a filter swallowed it before it reached us.
+    e.RunAfter();
+    return e.Msg.Result;
+}
+
+int GetSystemMetrics(int index) {
+    switch (index) {
+    case SM_CXBORDER:
+    case SM_CYBORDER:
+        return 1;
+    case SM_CXDLGFRAME:
+    case SM_CYDLGFRAME:
+        return 3;
+    case SM_CXFRAME:
+    case SM_CYFRAME:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
 bool TWinControl::WidgetEvent(QEvent* event) {
+    if (event->type() == TMessageEvent::EventType()) {
+        auto* e = static_cast<TMessageEvent*>(event);
+        WndProc(e->Msg);
+        e->RunAfter();
+        return true;
+    }
     switch (event->type()) {
     case QEvent::KeyPress: {
         auto* e = static_cast<QKeyEvent*>(event);

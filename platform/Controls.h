@@ -5,6 +5,7 @@
 
 #include "Graphics.h"
 #include "Menus.h"
+#include "Messages.h"
 
 #include <QPointer>
 #include <QRect>
@@ -249,6 +250,13 @@ public:
     void SetOnExit(const TNotifyEvent& e) { FOnExit = e; }
     virtual void KeyDown(Word& key, TShiftState shift);
     virtual void KeyUp(Word& key, TShiftState shift);
+
+    // The control's own handling of a platform message: the end of its widget's
+    // filter chain, where hooks pass what they do not swallow.
+    virtual void WndProc(TMessage& msg) { Q_UNUSED(msg); }
+    // Sends a message through the widget's filter chain (straight to WndProc
+    // while there is no widget) and returns its result.
+    LRESULT Perform(unsigned msg, WPARAM wParam, LPARAM lParam);
 
     // The widget children are placed in (a form's client area, a page's body, ...).
     virtual QWidget* ClientWidget() const { return Widget(); }

@@ -347,12 +347,12 @@ void TCustomForm::SetFormStyle(TFormStyle v) {
     ApplyWindowFlags();
 }
 
+static Qt::WindowStates QtWindowState(TWindowState v);
+
 void TCustomForm::SetWindowState(TWindowState v) {
     FWindowState = v;
     if (!FWidget || !FWidget->isVisible()) return;
-    FWidget->setWindowState(v == wsMaximized   ? Qt::WindowMaximized
-                            : v == wsMinimized ? Qt::WindowMinimized
-                                               : Qt::WindowNoState);
+    FWidget->setWindowState(QtWindowState(v));
 }
 
 TWinControl* TCustomForm::ActiveControl() const {
@@ -399,12 +399,90 @@ void TCustomForm::ApplyWindowFlags() {
     if (FFormStyle == fsStayOnTop) f |= Qt::WindowStaysOnTopHint;
     const bool visible = FWidget->isVisible();
     FWidget->setWindowFlags(f);
-    const bool fixed = FBorderStyle == bsSingle || FBorderStyle == bsDialog || FBorderStyle == bsToolWindow;
-    if (fixed)
-        FWidget->setFixedSize(ClientWidth(), ClientHeight() + MenuBarHeight());
-    else
-        FWidget->setMinimumSize(0, 0), FWidget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    ApplySizeLimits();
     if (visible) FWidget->show();
+}
+
+static Qt::WindowStates QtWindowState(TWindowState v) {
+    return v == wsMaximized   ? Qt::WindowMaximized
+           : v == wsMinimized ? Qt::WindowMinimized
+                              : Qt::WindowNoState;
+}
+
+void TCustomForm::ApplySizeLimits() {
+    if (!FWidget) return;
+    const bool fixed = FBorderStyle == bsSingle || FBorderStyle == bsDialog || FBorderStyle == bsToolWindow;
+    if (fixed) {
+        FWidget->setFixedSize(ClientWidth(), ClientHeight() + MenuBarHeight());
+        return;
+    }
+    const QScreen* screen = FWidget->screen() ? FWidget->screen() : QGuiApplication::primaryScreen();
+    const QSize area = screen ? screen->availableGeometry().size() : QSize(1024, 768);
+    TMinMaxInfo info;
+    info.ptMaxSize = QPoint(area.width(), area.height());
+    info.ptMaxPosition = QPoint(0, 0);
+    info.ptMinTrackSize = QPoint(0, 0);
+    info.ptMaxTrackSize = QPoint(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    Perform(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    // The limits are outer sizes; Qt's are the widget's.
+    auto inner = [&](QPoint p, int none) {
+        return QSize(p.x() >= none ? QWIDGETSIZE_MAX : std::max(0, p.x() - FFrame.width()),
+                     p.y() >= none ? QWIDGETSIZE_MAX : std::max(0, p.y() - FFrame.height()));
+    };
+    const QSize minimum = inner(info.ptMinTrackSize, QWIDGETSIZE_MAX);
+    const QSize maximum = inner(info.ptMaxTrackSize, QWIDGETSIZE_MAX).expandedTo(minimum);
+    FWidget->setMinimumSize(minimum);
+    FWidget->setMaximumSize(maximum);
+}
+
+TWindowPlacement TCustomForm::GetWindowPlacement() const {
+    TWindowPlacement wp;
+    wp.flags = FPlacementFlags;
+    wp.ptMinPosition = FMinPosition;
+    wp.ptMaxPosition = FMaxPosition;
+    wp.showCmd = FWindowState == wsMinimized   ? SW_SHOWMINIMIZED
+                 : FWindowState == wsMaximized ? SW_SHOWMAXIMIZED
+                                               : SW_SHOWNORMAL;
+    QRect normal(FLeft, FTop, FWidth, FHeight);
+    // Once shown, the window is where the window system put it, which a default-placed
+    // form learns from no move of its own.
+    if (FWidget && FShownOnce && FWindowState == wsNormal) normal.moveTopLeft(FWidget->pos());
+    if (FWidget && FWindowState != wsNormal && FWidget->normalGeometry().isValid()) {
+        const QRect ng = FWidget->normalGeometry();
+        const QPoint offset = FWidget->geometry().topLeft() - FWidget->frameGeometry().topLeft();
+        normal = QRect(ng.topLeft() - offset, ng.size() + FFrame);
+    }
+    wp.normalLeft = normal.left();
+    wp.normalTop = normal.top();
+    wp.normalRight = normal.left() + normal.width();
+    wp.normalBottom = normal.top() + normal.height();
+    return wp;
+}
+
+void TCustomForm::SetWindowPlacement(const TWindowPlacement& wp) {
+    FPlacementFlags = wp.flags;
+    FMinPosition = wp.ptMinPosition;
+    FMaxPosition = wp.ptMaxPosition;
+    const bool shownOtherwise = FWidget && FWidget->isVisible() && FWindowState != wsNormal;
+    if (!shownOtherwise) {
+        const QSize before(FWidth, FHeight);
+        SetBounds(wp.normalLeft, wp.normalTop, wp.normalRight - wp.normalLeft,
+                  wp.normalBottom - wp.normalTop);
+        if (QSize(FWidth, FHeight) != before && FFrame.isNull()) FOuterSizePending = true;
+    }
+    switch (wp.showCmd) {
+    case SW_SHOWNORMAL:
+        SetWindowState(wsNormal);
+        break;
+    case SW_SHOWMINIMIZED:
+        SetWindowState(wsMinimized);
+        break;
+    case SW_SHOWMAXIMIZED:
+        SetWindowState(wsMaximized);
+        break;
+    default:
+        break;
+    }
 }
 
 QWidget* TCustomForm::CreateWidget(QWidget*) {
@@ -435,7 +513,10 @@ void TCustomForm::ApplyGeometry() {
     if (!FWidget) return;
     const int mb = MenuBarHeight();
     const QSize inner(ClientWidth(), ClientHeight() + mb);
-    if (FWidget->size() != inner) FWidget->resize(inner);
+    if (FWidget->size() != inner) {
+        ApplySizeLimits();
+        FWidget->resize(inner);
+    }
     // A default position is the window system's choice until the form is placed.
     if (FPlaced || FPosition == poDesigned) FWidget->move(FLeft, FTop);
     if (FMenuBar) FMenuBar->setGeometry(0, 0, inner.width(), mb);
@@ -463,6 +544,8 @@ void TCustomForm::SetVisible(bool value) {
         }
         FShownOnce = true;
         ApplyGeometry();
+        // A state set while hidden takes effect as the window appears.
+        if (FWindowState != wsNormal) FWidget->setWindowState(QtWindowState(FWindowState));
         FWidget->show();
         if (FActiveControl) FActiveControl->SetFocus();
     } else {
@@ -602,13 +685,28 @@ bool TCustomForm::WidgetEvent(QEvent* event) {
         if (FVisible) Resize();
         return false;
     }
+    case QEvent::WindowStateChange: {
+        const Qt::WindowStates st = FWidget->windowState();
+        FWindowState = st & Qt::WindowMinimized                            ? wsMinimized
+                       : st & (Qt::WindowMaximized | Qt::WindowFullScreen) ? wsMaximized
+                                                                           : wsNormal;
+        return false;
+    }
     case QEvent::Move:
         if (FWidget->isVisible()) {
             const QRect fg = FWidget->frameGeometry();
             FLeft = fg.left();
             FTop = fg.top();
             FPlaced = true;
-            FFrame = fg.size() - FWidget->size();
+            const QSize frame = fg.size() - FWidget->size();
+            const bool learned = frame != FFrame;
+            FFrame = frame;
+            // A stored placement gave the outer size before the frame was known:
+            // the window keeps that outer size, its inside shrinks by the frame.
+            if (learned && FOuterSizePending) {
+                FOuterSizePending = false;
+                ApplyGeometry();
+            }
         }
         return false;
     default:

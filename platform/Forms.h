@@ -21,6 +21,21 @@ Q_DECLARE_METATYPE(TCloseQueryEvent)
 
 inline constexpr int mrNone = 0, mrOk = 1, mrCancel = 2;
 
+inline constexpr unsigned SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW_SHOWMAXIMIZED = 3;
+inline constexpr unsigned WPF_SETMINPOSITION = 1;
+
+// A window's placement: its normal (restored) rectangle as left, top, right,
+// bottom of the outer frame, its show command, and the minimized and maximized
+// positions with the flags.
+struct TWindowPlacement {
+    unsigned length = 44;
+    unsigned flags = 0;
+    unsigned showCmd = SW_SHOWNORMAL;
+    QPoint ptMinPosition{-1, -1};
+    QPoint ptMaxPosition{-1, -1};
+    int normalLeft = 0, normalTop = 0, normalRight = 0, normalBottom = 0;
+};
+
 // ---------------------------------------------------------------------------
 
 class TControlScrollBar : public TPersistent {
@@ -208,6 +223,15 @@ public:
     void HandleNeeded() override;
     void SetBounds(int left, int top, int width, int height) override;
 
+    // The show command follows the window state; the minimized and maximized
+    // positions and the flags, which the window system does not keep, are the
+    // form's and come back as they were set. Show command 0 leaves the state alone.
+    TWindowPlacement GetWindowPlacement() const;
+    void SetWindowPlacement(const TWindowPlacement& wp);
+    // Asks for the size limits (WM_GETMINMAXINFO through the widget's filter
+    // chain, so hooks may change them) and gives them to the window system.
+    void ApplySizeLimits();
+
 protected:
     // Reads the form's stored definition from a compiled-in resource.
     void ReadDefinition(const QString& resource);
@@ -253,6 +277,9 @@ protected:
     QPointer<TWinControl> FActiveControl;
     // As a component: while the menu is destroyed it is no longer a TMainMenu.
     QPointer<TComponent> FMenu;
+    unsigned FPlacementFlags = 0;
+    bool FOuterSizePending = false; // a placement's outer size waits for the frame to be known
+    QPoint FMinPosition{-1, -1}, FMaxPosition{-1, -1};
     TNotifyEvent FOnCreate, FOnDestroy, FOnShow, FOnHide;
     TCloseEvent FOnClose;
     TCloseQueryEvent FOnCloseQuery;

@@ -5,6 +5,7 @@
 
 #include "FormReader.h"
 #include "Forms.h"
+#include "Registry.h"
 #include "Startup.h"
 
 #include <QApplication>
@@ -12,6 +13,8 @@
 
 struct TestEnvironment {
     explicit TestEnvironment(const QStringList& fonts = {}, int ppi = 96) : screen(fonts, ppi) {
+        // Every case starts as a first start: nothing remembered from the case before.
+        QFile::remove(TRegIniFile::HivePath());
         RegisterGlyvexClasses();
         application.OnException = [this](const QString& m) { errors << m; };
     }

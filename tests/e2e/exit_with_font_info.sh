@@ -7,6 +7,8 @@ send_keys "$main" ctrl+i
 wait_window "Font Info" 0 5 >/dev/null
 start=$(now)
 menu_command "$main" alt+d b
-status=$(wait_exit 2)
+# Not in a $(...) subshell: only this shell can wait for the program it started.
+wait_exit 2 >"$E2E_TMP/status"
+status=$(cat "$E2E_TMP/status")
 echo "ended $(elapsed_ms "$start") ms after Beenden, status $status"
 [ "$status" = 0 ] || fail "exit status $status"

@@ -297,3 +297,12 @@ wait_exit() {
     E2E_PID=
     cat "$E2E_TMP/exit-status"
 }
+
+# Ends the program by a menu command (menu_command's arguments) and fails unless
+# it ends within 5 seconds with status 0. Waits in this shell, not in a $(...)
+# subshell: only the shell that started the program can wait for it.
+quit_by_menu() {
+    menu_command "$@"
+    wait_exit 5 >"$E2E_TMP/status"
+    [ "$(cat "$E2E_TMP/status")" = 0 ] || fail "the program ended with status $(cat "$E2E_TMP/status")"
+}

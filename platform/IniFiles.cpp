@@ -1,0 +1,338 @@
+#include "IniFiles.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+bool StrToIntCheck(const QString& text, int& value) {
+    QString t = text;
+    bool negative = false;
+    if (t.startsWith(u'-') || t.startsWith(u'+')) {
+        negative = t.front() == u'-';
+        t.remove(0, 1);
+    }
+    int base = 10;
+    if (t.startsWith(u'$')) {
+        base = 16;
+        t.remove(0, 1);
+    } else if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        t.remove(0, 2);
+    }
+    if (t.isEmpty()) return false;
+    for (QChar c : t) {
+        const char16_t u = c.unicode();
+        const bool digit = u >= u'0' && u <= u'9';
+        const bool hex = digit || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+        if (!(base == 10 ? digit : hex)) return false;
+    }
+    bool ok = false;
+    const qulonglong n = t.toULongLong(&ok, base);
+    if (!ok) return false;
+    if (base == 16) {
+        // Hexadecimal spells the 32 bits, so $FFFFFFFF is -1.
+        if (n > 0xFFFFFFFFull) return false;
+        const auto bits = qint32(quint32(n));
+        value = negative ? -bits : bits;
+        return true;
+    }
+    const qlonglong limit = negative ? 2147483648LL : 2147483647LL;
+    if (n > qulonglong(limit)) return false;
+    value = int(negative ? -qlonglong(n) : qlonglong(n));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// An exclusive lock on a file beside the store, held for the merge and write.
+class FileLock {
+public:
+    explicit FileLock(const QString& path) {
+        FFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (FFd < 0) return;
+        while (::flock(FFd, LOCK_EX) != 0)
+            if (errno != EINTR) {
+                ::close(FFd);
+                FFd = -1;
+                return;
+            }
+    }
+    ~FileLock() {
+        if (FFd >= 0) ::close(FFd); // closing releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool Locked() const { return FFd >= 0; }
+
+private:
+    int FFd = -1;
+};
+
+bool WriteAll(int fd, const QByteArray& data) {
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Replaces the file by the data: a temporary file in the same directory, synced,
+// renamed over the target, then the directory synced so the rename survives a crash.
+bool WriteAtomically(const QString& path, const QByteArray& data) {
+    QByteArray tmpl = QFile::encodeName(path) + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) return false;
+    const bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0) {
+        ::unlink(tmpl.constData());
+        return false;
+    }
+    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+} // namespace
+
+TStoreFile::TStoreFile(QString path) : FPath(std::move(path)) {}
+
+TStoreFile::~TStoreFile() = default;
+
+void TStoreFile::Open() {
+    Load();
+}
+
+void TStoreFile::Load() {
+    Clear();
+    QFile f(FPath);
+    if (!f.exists()) return;
+    if (!f.open(QIODevice::ReadOnly)) ReadFailed();
+    const QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError) ReadFailed();
+    f.close();
+    if (Parse(data)) return;
+    Clear();
+    // Kept for the user under a name of its own; never overwritten or deleted.
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString aside = FPath + QStringLiteral(".bad-") + stamp;
+    for (int n = 1; QFileInfo::exists(aside); ++n)
+        aside = FPath + QStringLiteral(".bad-") + stamp + u'-' + QString::number(n);
+    if (!QFile::rename(FPath, aside)) ReadFailed();
+    ReportException(std::make_exception_ptr(
+        Exception(QStringLiteral("Die Einstellungsdatei %1 konnte nicht gelesen werden und wurde als %2 "
+                                 "beiseitegelegt. Es gelten die Voreinstellungen.")
+                      .arg(FPath, aside))));
+}
+
+void TStoreFile::Change(std::function<void()> change) {
+    change();
+    FJournal.push_back(std::move(change));
+}
+
+void TStoreFile::UpdateFile() {
+    if (FClosed) return;
+    FClosed = true;
+    if (FJournal.empty()) return;
+    const QFileInfo info(FPath);
+    if (!QDir().mkpath(info.absolutePath())) WriteFailed();
+    FileLock lock(FPath + QStringLiteral(".lock"));
+    if (!lock.Locked()) WriteFailed();
+    // What another copy wrote since we opened is the base for our changes.
+    Load();
+    for (const auto& change : FJournal)
+        change();
+    const QByteArray data = Serialize();
+    QFile current(FPath);
+    if (current.open(QIODevice::ReadOnly) && current.readAll() == data) return;
+    current.close();
+    if (!WriteAtomically(FPath, data)) WriteFailed();
+}
+
+// ---------------------------------------------------------------------------
+
+int TCustomIniFile::ReadInteger(const QString& section, const QString& ident, int def) {
+    const QString s = ReadString(section, ident, QString()).trimmed();
+    int v = 0;
+    return StrToIntCheck(s, v) ? v : def;
+}
+
+void TCustomIniFile::WriteInteger(const QString& section, const QString& ident, int value) {
+    WriteString(section, ident, QString::number(value));
+}
+
+bool TCustomIniFile::ReadBool(const QString& section, const QString& ident, bool def) {
+    return ReadInteger(section, ident, def ? 1 : 0) != 0;
+}
+
+void TCustomIniFile::WriteBool(const QString& section, const QString& ident, bool value) {
+    WriteString(section, ident, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+// ---------------------------------------------------------------------------
+
+QString TIniFile::FilePath(const QString& fileName) {
+    if (QDir::isAbsolutePath(fileName)) return fileName;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' + fileName;
+}
+
+TIniFile::TIniFile(const QString& fileName) : TCustomIniFile(FilePath(fileName)) {
+    Open();
+}
+
+TIniFile::~TIniFile() {
+    // A store dropped without closing still keeps what was written to it.
+    Guard([&] { UpdateFile(); });
+}
+
+void TIniFile::ReadFailed() const {
+    throw EIniFileException(QStringLiteral("Lesen von %1 nicht möglich").arg(FileName()));
+}
+
+void TIniFile::WriteFailed() const {
+    throw EIniFileException(QStringLiteral("Schreiben in %1 nicht möglich").arg(FileName()));
+}
+
+void TIniFile::Clear() {
+    FHead.clear();
+    FSections.clear();
+}
+
+bool TIniFile::Parse(const QByteArray& data) {
+    if (data.contains('\0')) return false;
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decode(data);
+    if (decode.hasError()) return false;
+    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
+    QStringList lines = text.split(u'\n');
+    if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+    for (QString line : lines) {
+        if (line.endsWith(u'\r')) line.chop(1);
+        const QString t = line.trimmed();
+        if (t.startsWith(u'[') && t.contains(u']')) {
+            FSections.push_back({t.mid(1, t.indexOf(u']') - 1).trimmed(), {}});
+            continue;
+        }
+        Line l;
+        l.raw = line;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq >= 0 && !t.startsWith(u';')) {
+            l.entry = true;
+            l.key = line.left(eq).trimmed();
+            l.value = line.mid(eq + 1);
+        }
+        (FSections.empty() ? FHead : FSections.back().lines).push_back(std::move(l));
+    }
+    return true;
+}
+
+QByteArray TIniFile::Serialize() const {
+    QString out;
+    auto put = [&](const std::vector<Line>& lines) {
+        for (const auto& l : lines)
+            out += (l.entry && l.changed ? l.key + u'=' + l.value : l.raw) + u'\n';
+    };
+    put(FHead);
+    for (const auto& s : FSections) {
+        out += u'[' + s.name + QStringLiteral("]\n");
+        put(s.lines);
+    }
+    return out.toUtf8();
+}
+
+TIniFile::Section* TIniFile::FindSection(const QString& name) {
+    for (auto& s : FSections)
+        if (s.name.compare(name, Qt::CaseInsensitive) == 0) return &s;
+    return nullptr;
+}
+
+const TIniFile::Section* TIniFile::FindSection(const QString& name) const {
+    return const_cast<TIniFile*>(this)->FindSection(name);
+}
+
+QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) {
+    if (const Section* s = FindSection(section))
+        for (const auto& l : s->lines)
+            if (l.entry && l.key.compare(ident, Qt::CaseInsensitive) == 0) return l.value.trimmed();
+    return def;
+}
+
+void TIniFile::WriteString(const QString& section, const QString& ident, const QString& value) {
+    // Nothing may be written that would read back as something else.
+    auto breaks = [](const QString& s) {
+        return s.contains(u'\n') || s.contains(u'\r') || s.contains(QChar());
+    };
+    const QString key = ident.trimmed();
+    if (breaks(section) || section.contains(u']') || breaks(ident) || ident.contains(u'=') ||
+        key.startsWith(u'[') || key.startsWith(u';') || breaks(value))
+        WriteFailed();
+    Change([this, section, ident = key, value] {
+        Section* s = FindSection(section);
+        if (!s) {
+            FSections.push_back({section, {}});
+            s = &FSections.back();
+        }
+        auto last = s->lines.end();
+        for (auto it = s->lines.begin(); it != s->lines.end(); ++it) {
+            if (!it->entry) continue;
+            if (it->key.compare(ident, Qt::CaseInsensitive) == 0) {
+                it->value = value;
+                it->changed = true;
+                return;
+            }
+            last = it + 1;
+        }
+        Line l;
+        l.entry = true;
+        l.key = ident;
+        l.value = value;
+        l.changed = true;
+        s->lines.insert(last, std::move(l));
+    });
+}
+
+void TIniFile::EraseSection(const QString& section) {
+    Change([this, section] {
+        std::erase_if(FSections,
+                      [&](const Section& s) { return s.name.compare(section, Qt::CaseInsensitive) == 0; });
+    });
+}
+
+bool TIniFile::SectionExists(const QString& section) const {
+    return FindSection(section) != nullptr;
+}
+
+bool TIniFile::ValueExists(const QString& section, const QString& ident) const {
+    if (const Section* s = FindSection(section))
+        for (const auto& l : s->lines)
+            if (l.entry && l.key.compare(ident, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+QStringList TIniFile::ReadSections() const {
+    QStringList r;
+    for (const auto& s : FSections)
+        r << s.name;
+    return r;
+}

@@ -1,0 +1,358 @@
+// The registry and INI stores: file format, escaping, case, other value types,
+// atomic writes, merging with another copy, and files that cannot be read.
+#include "TestMain.h"
+
+#include "IniFiles.h"
+#include "Registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+QString Read(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll());
+}
+
+void Write(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+QStringList FilesBeside(const QString& path) {
+    return QFileInfo(path).dir().entryList(QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class TstStores : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestEnvironment> env;
+    QString hive;
+
+private slots:
+    void init() {
+        env = std::make_unique<TestEnvironment>();
+        hive = TRegIniFile::HivePath();
+        QDir(QFileInfo(hive).absolutePath()).removeRecursively();
+        QFile::remove(TIniFile::FilePath("test.ini"));
+    }
+    void cleanup() { env.reset(); }
+
+    void registryFileIsTheEditorsExportFormat() {
+        QVERIFY(hive.endsWith("/" + QFileInfo(QCoreApplication::applicationFilePath()).fileName() +
+                              "/registry.reg"));
+        {
+            TRegIniFile reg("Software\\tst");
+            reg.WriteString("\\Software\\Tandor\\Forms", "Path", "C:\\dir \"quoted\" äöü €");
+            reg.WriteInteger("\\Software\\Tandor\\Forms", "Count", -12);
+            reg.WriteString("Sub", "Empty", "");
+            reg.UpdateFile();
+        }
+        QCOMPARE(Read(hive), QStringLiteral("Windows Registry Editor Version 5.00\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\Tandor\\Forms]\n"
+                                            "\"Path\"=\"C:\\\\dir \\\"quoted\\\" äöü €\"\n"
+                                            "\"Count\"=\"-12\"\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\tst]\n\n"
+                                            "[HKEY_CURRENT_USER\\Software\\tst\\Sub]\n"
+                                            "\"Empty\"=\"\"\n\n"));
+        TRegIniFile again("Software\\tst");
+        QCOMPARE(again.ReadString("\\Software\\Tandor\\Forms", "Path", "x"), "C:\\dir \"quoted\" äöü €");
+        QCOMPARE(again.ReadInteger("\\Software\\Tandor\\Forms", "Count", 0), -12);
+        QCOMPARE(again.ReadString("Sub", "Empty", "x"), QString());
+        QCOMPARE(again.ReadString("Sub", "Missing", "dflt"), "dflt");
+        QCOMPARE(again.ReadString("NoSuchKey", "Empty", "dflt"), "dflt");
+    }
+
+    void keysAndNamesIgnoreCaseAndKeepTheirs() {
+        {
+            TRegIniFile reg("Software\\Tst");
+            reg.WriteString("\\Software\\Mixed\\Case", "Value", "1");
+            reg.WriteString("\\SOFTWARE\\mixed\\CASE", "VALUE", "2");
+            reg.UpdateFile();
+        }
+        TRegIniFile reg("software\\tst");
+        QCOMPARE(reg.ReadString("\\software\\MIXED\\case", "value", ""), "2");
+        const QString text = Read(hive);
+        QVERIFY(text.contains("[HKEY_CURRENT_USER\\Software\\Mixed\\Case]\n\"Value\"=\"2\"\n"));
+        QCOMPARE(text.count("[HKEY_CURRENT_USER\\Software\\Tst]"), 1);
+        QVERIFY(!text.contains("SOFTWARE"));
+    }
+
+    void textWithLineBreaksAndOtherTypesRoundTrip() {
+        Write(hive, "Windows Registry Editor Version 5.00\r\n\r\n"
+                    "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+                    "\"Number\"=dword:0000002a\r\n"
+                    "\"Blob\"=hex:01,02,03,\\\r\n  04,05\r\n"
+                    "\"Wide\"=hex(1):48,00,69,00,00,00\r\n"
+                    "@=\"default\"\r\n\r\n"
+                    "[HKEY_LOCAL_MACHINE\\Kept]\r\n\r\n");
+        {
+            TRegIniFile reg("Software\\tst");
+            QCOMPARE(reg.ReadString("\\Software\\Other", "Wide", ""), "Hi");
+            QCOMPARE(reg.ReadString("\\Software\\Other", "", ""), "default");
+            for (const char* name : {"Number", "Blob"}) {
+                try {
+                    reg.ReadString("\\Software\\Other", name, "");
+                    QFAIL("a value that is not text reads as text");
+                } catch (const ERegistryException& e) {
+                    QCOMPARE(e.Message(), QStringLiteral("Ungültiger Datentyp für '%1'").arg(name));
+                }
+            }
+            QVERIFY_THROWS_EXCEPTION(ERegistryException, reg.ReadInteger("\\Software\\Other", "Number", 0));
+            reg.WriteString("\\Software\\Other", "Lines", "one\ntwo\r\n");
+            reg.UpdateFile();
+        }
+        const QString text = Read(hive);
+        QVERIFY(text.contains("\"Number\"=dword:0000002a\n\"Blob\"=hex:01,02,03,\\\n  04,05\n"));
+        QVERIFY(text.contains("[HKEY_LOCAL_MACHINE\\Kept]"));
+        QVERIFY(text.contains("\"Lines\"=hex(1):"));
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadString("\\Software\\Other", "Lines", ""), "one\ntwo\r\n");
+    }
+
+    void malformedKeyPathsAndNamesAreRefused() {
+        TRegIniFile reg("Software\\tst");
+        try {
+            reg.WriteString("\\Software\\\\Twice", "V", "1");
+            QFAIL("an empty key name was accepted");
+        } catch (const ERegistryException& e) {
+            QCOMPARE(e.Message(), QStringLiteral("Erzeugung von Schlüssel \\Software\\\\Twice misslungen"));
+        }
+        try {
+            reg.WriteString("Key", "Bad\nName", "1");
+            QFAIL("a value name with a line break was accepted");
+        } catch (const ERegistryException& e) {
+            QCOMPARE(e.Message(), QStringLiteral("Konnte Daten für 'Bad\nName' nicht setzen"));
+        }
+        QCOMPARE(reg.ReadString("\\Software\\\\Twice", "V", "dflt"), "dflt");
+    }
+
+    void erasingAKeyTakesItsSubkeysOnly() {
+        TRegIniFile reg("Software\\tst");
+        reg.WriteString("\\A\\B", "V", "1");
+        reg.WriteString("\\A\\B\\C", "V", "2");
+        reg.WriteString("\\A\\BC", "V", "3");
+        reg.EraseSection("\\a\\b");
+        QVERIFY(!reg.KeyExists("\\A\\B\\C"));
+        QVERIFY(!reg.ValueExists("\\A\\B", "V"));
+        QCOMPARE(reg.ReadString("\\A\\BC", "V", ""), "3");
+    }
+
+    void integersTakeHexadecimalAndFallBackToTheDefault() {
+        TRegIniFile reg("Software\\tst");
+        const std::pair<const char*, int> cases[] = {{"12", 12},   {"-7", -7},         {"0x1F", 31},
+                                                     {"$ff", 255}, {"$FFFFFFFF", -1},  {"12abc", 99},
+                                                     {"", 99},     {"99999999999", 99}};
+        for (const auto& [text, expected] : cases) {
+            reg.WriteString("K", "I", text);
+            QCOMPARE(reg.ReadInteger("K", "I", 99), expected);
+        }
+        QCOMPARE(reg.ReadInteger("K", "Missing", 5), 5);
+    }
+
+    void nothingChangedWritesNothing() {
+        {
+            TRegIniFile reg("Software\\tst");
+            reg.UpdateFile();
+        }
+        QVERIFY(QFileInfo::exists(hive)); // the base key is made on opening
+        const QDateTime before = QFileInfo(hive).lastModified();
+        const ino_t inode = [&] {
+            struct stat st {};
+            ::stat(QFile::encodeName(hive).constData(), &st);
+            return st.st_ino;
+        }();
+        {
+            TRegIniFile reg("Software\\tst");
+            QCOMPARE(reg.ReadString("K", "V", "x"), "x");
+        }
+        struct stat st {};
+        ::stat(QFile::encodeName(hive).constData(), &st);
+        QCOMPARE(st.st_ino, inode);
+        QCOMPARE(QFileInfo(hive).lastModified(), before);
+    }
+
+    void aFailedWriteKeepsTheOldFileAndSaysSo() {
+        {
+            TRegIniFile reg("Software\\tst");
+            reg.WriteString("K", "V", "old");
+        }
+        // The lock cannot be taken: nothing may be written then.
+        QFile::remove(hive + ".lock");
+        QVERIFY(QDir().mkpath(hive + ".lock"));
+        TRegIniFile reg("Software\\tst");
+        reg.WriteString("K", "V", "new");
+        try {
+            reg.UpdateFile();
+            QFAIL("a write without the lock succeeded");
+        } catch (const ERegistryException& e) {
+            QCOMPARE(e.Message(), QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(hive));
+        }
+        QVERIFY(Read(hive).contains("\"V\"=\"old\""));
+    }
+
+    void theFileIsReplacedNotRewritten() {
+        auto inode = [&] {
+            struct stat st {};
+            ::stat(QFile::encodeName(hive).constData(), &st);
+            return st.st_ino;
+        };
+        {
+            TRegIniFile reg("Software\\tst");
+            reg.WriteString("K", "V", "1");
+        }
+        const ino_t before = inode();
+        TRegIniFile reg("Software\\tst");
+        reg.WriteString("K", "V", "2");
+        reg.UpdateFile();
+        QVERIFY(inode() != before);
+        QCOMPARE(FilesBeside(hive), QStringList({"registry.reg", "registry.reg.lock"}));
+    }
+
+    void twoCopiesKeepEachOthersValues() {
+        TRegIniFile first("Software\\tst");
+        TRegIniFile second("Software\\tst");
+        first.WriteString("\\Shared", "FromFirst", "1");
+        first.WriteString("\\Shared", "Both", "first");
+        second.WriteString("\\Shared", "FromSecond", "2");
+        second.WriteString("\\Shared", "Both", "second");
+        second.WriteString("\\OnlySecond", "V", "x");
+        first.UpdateFile();
+        second.UpdateFile();
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadString("\\Shared", "FromFirst", ""), "1");
+        QCOMPARE(reg.ReadString("\\Shared", "FromSecond", ""), "2");
+        QCOMPARE(reg.ReadString("\\Shared", "Both", ""), "second"); // the later close wins
+        QCOMPARE(reg.ReadString("\\OnlySecond", "V", ""), "x");
+    }
+
+    void concurrentWritersLoseNothing() {
+        // Each writer reads, changes and writes the file many times over; only the
+        // lock keeps one writer's merge from overwriting the other's values.
+        auto writer = [](const QString& name) {
+            for (int i = 0; i < 40; ++i) {
+                TRegIniFile reg("Software\\tst");
+                reg.WriteString("\\Race", name + QString::number(i), QString::number(i));
+                reg.UpdateFile();
+            }
+        };
+        std::thread a(writer, QStringLiteral("a")), b(writer, QStringLiteral("b"));
+        a.join();
+        b.join();
+        TRegIniFile reg("Software\\tst");
+        for (int i = 0; i < 40; ++i) {
+            QCOMPARE(reg.ReadString("\\Race", "a" + QString::number(i), ""), QString::number(i));
+            QCOMPARE(reg.ReadString("\\Race", "b" + QString::number(i), ""), QString::number(i));
+        }
+    }
+
+    void anUnreadableFileIsMovedAsideReportedAndReplaced() {
+        const QByteArray broken =
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\X]\n\"V\"=\"open\n";
+        Write(hive, broken);
+        {
+            TRegIniFile reg("Software\\tst");
+            QCOMPARE(reg.ReadString("\\X", "V", "dflt"), "dflt");
+            reg.WriteString("\\X", "V", "fresh");
+        }
+        QCOMPARE(env->errors.size(), 1);
+        QVERIFY(env->errors[0].contains(hive));
+        const QStringList aside = FilesBeside(hive).filter(".bad-");
+        QCOMPARE(aside.size(), 1);
+        QFile kept(QFileInfo(hive).absolutePath() + "/" + aside[0]);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), broken);
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadString("\\X", "V", ""), "fresh");
+        QCOMPARE(env->errors.size(), 1); // reported once
+    }
+
+    void whatCountsAsUnreadable_data() {
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("no header") << QByteArray("[HKEY_CURRENT_USER\\X]\n");
+        QTest::newRow("value before any key")
+            << QByteArray("Windows Registry Editor Version 5.00\n\"V\"=\"1\"\n");
+        QTest::newRow("unknown type")
+            << QByteArray("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n"
+                          "\"V\"=qword:1\n");
+        QTest::newRow("bad dword") << QByteArray(
+            "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n"
+            "\"V\"=dword:12\n");
+        QTest::newRow("not UTF-8") << QByteArray(
+            "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\\xff]\n");
+        QTest::newRow("delete marker")
+            << QByteArray("Windows Registry Editor Version 5.00\n[-HKEY_CURRENT_USER\\X]\n");
+        QTest::newRow("cut-off hex") << QByteArray(
+            "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n"
+            "\"V\"=hex:01,02,\\\n");
+    }
+    void whatCountsAsUnreadable() {
+        QFETCH(QByteArray, data);
+        Write(hive, data);
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(env->errors.size(), 1);
+        QVERIFY(!QFileInfo::exists(hive));
+    }
+
+    void iniFilesKeepWhatTheyDoNotUnderstand() {
+        const QString path = TIniFile::FilePath("test.ini");
+        QCOMPARE(path, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/test.ini");
+        Write(path, "; comment\n[Forms]\nFlags = 0\nno equals sign here\n\n[Other]\nA=1\n");
+        {
+            TIniFile ini("test.ini");
+            QCOMPARE(ini.ReadString("forms", "FLAGS", "x"), "0");
+            QCOMPARE(ini.ReadString("Forms", "no equals sign here", "x"), "x");
+            ini.WriteString("FORMS", "NormPos", "1,2,3,4");
+            ini.WriteString("Other", "a", "  two  ");
+            ini.WriteString("New", "Key", "C:\\path \"as is\"");
+            ini.UpdateFile();
+        }
+        QCOMPARE(Read(path),
+                 QStringLiteral("; comment\n[Forms]\nFlags = 0\nNormPos=1,2,3,4\nno equals sign here\n\n"
+                                "[Other]\nA=  two  \n[New]\nKey=C:\\path \"as is\"\n"));
+        TIniFile ini("test.ini");
+        QCOMPARE(ini.ReadString("Other", "A", ""), "two");
+        QCOMPARE(ini.ReadString("New", "Key", ""), "C:\\path \"as is\"");
+        ini.EraseSection("other");
+        QCOMPARE(ini.ReadSections(), QStringList({"Forms", "New"}));
+    }
+
+    void iniFilesRefuseWhatWouldReadBackDifferently() {
+        TIniFile ini("test.ini");
+        for (auto [section, key, value] :
+             {std::tuple{"S", "K", "two\nlines"}, {"S]", "K", "v"}, {"S", "K=", "v"}, {"S", "[K", "v"}}) {
+            try {
+                ini.WriteString(section, key, value);
+                QFAIL("an INI write that would not read back was accepted");
+            } catch (const EIniFileException& e) {
+                QVERIFY(e.Message().contains("test.ini"));
+            }
+        }
+        QVERIFY(!ini.SectionExists("S"));
+    }
+
+    void iniFilesMergeLikeTheRegistry() {
+        TIniFile first("test.ini"), second("test.ini");
+        first.WriteString("S", "A", "1");
+        second.WriteString("S", "B", "2");
+        second.EraseSection("Gone");
+        first.UpdateFile();
+        second.UpdateFile();
+        TIniFile ini("test.ini");
+        QCOMPARE(ini.ReadString("S", "A", ""), "1");
+        QCOMPARE(ini.ReadString("S", "B", ""), "2");
+    }
+};
+
+QTEST_MAIN(TstStores)
+#include "tst_stores.moc"
