@@ -243,6 +243,9 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 }
 
 TCustomForm::~TCustomForm() {
+    // Deleted directly, OnDestroy has not run yet. Other receivers (a placement keeper) are
+    // still whole; a handler of the form itself would run on a half-destroyed form.
+    if (!IsDestroying() && FOnDestroy.Receiver() != this) Guard([&] { FOnDestroy(this); });
     Destroying();
     // Owned components go first, while the window still exists for them.
     while (ComponentCount() > 0)

@@ -248,7 +248,8 @@ protected:
     void ApplyGeometry() override;
     bool WidgetEvent(QEvent* event) override;
     void Notification(TComponent* AComponent, TOperation operation) override;
-    // OnDestroy runs here, while the form is whole; a form deleted directly gets none.
+    // OnDestroy runs here, while the form is whole. A form deleted directly runs it from
+    // its destructor, unless the handler is the form's own.
     void BeforeDestruction() override;
     virtual void DoShow();
     virtual void DoHide();
