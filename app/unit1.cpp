@@ -4,6 +4,8 @@
 #include "Unit3.h"
 #include "Unit4.h"
 
+#include "FaceMetrics.h"
+
 #include <QFontMetrics>
 #include <QTimer>
 
@@ -157,7 +159,11 @@ void TForm1::WarmNeighbours() {
             for (int j : {i + 1, i - 1}) {
                 if (j < 0 || j >= ListBox1->Items()->Count()) continue;
                 QFont font = memo->font();
-                font.setFamilies({Screen->QtFamily(ListBox1->Items()->Strings(j))});
+                const QString name = ListBox1->Items()->Strings(j);
+                // A face whose file cannot be read safely (a FIFO, say) never goes to Qt.
+                const TFaceMetrics* metrics = Screen->FaceMetrics();
+                if (metrics && metrics->unreadable(name, font.bold(), font.italic())) continue;
+                font.setFamilies({Screen->QtFamily(name)});
                 (void)QFontMetrics(font).height(); // makes the engine
                 warm << font;
             }

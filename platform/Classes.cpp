@@ -40,8 +40,17 @@ TComponent::~TComponent() {
 void TComponent::Destroying() {
     if (FState & csDestroying) return;
     FState |= csDestroying;
-    for (auto* c : FComponents)
-        c->Destroying();
+    // BeforeDestruction may run handlers, which may free components of their own.
+    const std::vector<QPointer<TComponent>> owned(FComponents.begin(), FComponents.end());
+    for (const QPointer<TComponent>& c : owned) {
+        if (c && !c->IsDestroying()) c->BeforeDestruction();
+        if (c) c->Destroying();
+    }
+}
+
+bool IsBeingDestroyed(const QObject* receiver) {
+    const auto* c = dynamic_cast<const TComponent*>(receiver);
+    return c && c->IsDestroying();
 }
 
 TComponent* TComponent::Components(int index) const {

@@ -48,8 +48,12 @@ GLYVEX_EXCEPTION(EOutOfResources, Exception)
 GLYVEX_EXCEPTION(EReadError, Exception)
 
 // ---------------------------------------------------------------------------
-// Events: a callable bound to its receiver. An event whose receiver is gone is
-// unassigned, so a handler can never run on a destroyed form.
+// Events: a callable bound to its receiver. An event whose receiver is gone, or is a
+// component whose destruction has begun, is unassigned, so a handler can never run on
+// a destroyed or half-destroyed form.
+
+// True for a component in the destroying state.
+bool IsBeingDestroyed(const QObject* receiver);
 
 template <class... Args> class TEvent {
 public:
@@ -60,7 +64,9 @@ public:
     TEvent(QObject* receiver, std::function<void(Args...)> code)
         : FReceiver(receiver), FCode(std::move(code)), FFree(receiver == nullptr) {}
 
-    bool Assigned() const { return FCode && (FFree || !FReceiver.isNull()); }
+    bool Assigned() const {
+        return FCode && (FFree || (!FReceiver.isNull() && !IsBeingDestroyed(FReceiver.data())));
+    }
     explicit operator bool() const { return Assigned(); }
     QObject* Receiver() const { return FReceiver.data(); }
     void operator()(Args... a) const {
@@ -160,7 +166,13 @@ protected:
     // siblings turns it on again with SetSiblingNotifications(true).
     virtual void Notification(TComponent* AComponent, TOperation operation);
     void SetSiblingNotifications(bool value);
+    // Enters the destroying state, with everything owned. Each owned component is
+    // told first (BeforeDestruction), while it is still whole.
     void Destroying();
+    // Runs once on a whole component just before the destroying state: its owner is
+    // being destroyed. A component deleted directly gets no call (its destructor has
+    // begun). Nothing may reach it afterwards.
+    virtual void BeforeDestruction() {}
 
 private:
     void InsertComponent(TComponent* c);

@@ -353,6 +353,18 @@ void TControl::Loaded() {
     if (FParentFont && FParent) ParentFontChanged();
 }
 
+void TControl::BeforeDestruction() {
+    TComponent::BeforeDestruction();
+    // Tearing the widgets down emits signals (a tab widget's current page changes as its
+    // pages go, a view announces its destruction); none may run code of a control whose
+    // destructor has begun, so every connection from our widgets to us goes now.
+    if (!FWidget) return;
+    FWidget->removeEventFilter(this);
+    FWidget->disconnect(this);
+    for (QObject* o : FWidget->findChildren<QObject*>())
+        o->disconnect(this);
+}
+
 bool TControl::eventFilter(QObject* watched, QEvent* event) {
     if (watched != FWidget.data()) return false;
     bool handled = false;

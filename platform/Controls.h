@@ -176,6 +176,8 @@ protected:
     void RequestAlign();
     virtual void ApplyGeometry();
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Destruction has begun: the widget's events and signals no longer reach us.
+    void BeforeDestruction() override;
     virtual bool WidgetEvent(QEvent* event);
     // A left press and release inside the widget; controls whose widget reports
     // clicks itself (buttons, check boxes) fire from that signal instead.

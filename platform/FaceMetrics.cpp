@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -537,6 +538,19 @@ constexpr qint64 kCacheMaxBytes = 64ll * 1024 * 1024;
 constexpr quint32 kCacheMaxPath = 16 * 1024;
 constexpr qint64 kCacheMinEntry = 4 + 4 + 8 + 8 + 1 + 4 + 4 + 4;
 
+// What the font readers can produce: 16-bit design values (the usWin* ones unsigned,
+// descenders negated) and the em sizes they accept. Anything else in a cache file is
+// damage, and keeping to these ranges keeps every pixel computation inside 64 bits.
+constexpr int kMinUnitsPerEm = 16;
+constexpr int kMaxUnitsPerEm = 16384;
+constexpr int kMaxDesignUnits = 0xFFFF;
+
+bool plausibleMetrics(const TFaceVMetrics& m) {
+    const auto inRange = [](int v) { return v >= -kMaxDesignUnits && v <= kMaxDesignUnits; };
+    return m.unitsPerEm >= kMinUnitsPerEm && m.unitsPerEm <= kMaxUnitsPerEm && inRange(m.ascender) &&
+           inRange(m.descender);
+}
+
 quint64 fnv1a64(const char* data, qint64 size) {
     quint64 h = 0xcbf29ce484222325ull;
     for (qint64 i = 0; i < size; ++i) {
@@ -651,11 +665,10 @@ std::optional<TCacheContents> parseCache(const QByteArray& data) {
         if (path.isEmpty() || face > 0xFFFF || size < 0 || flag > kCacheType1) return std::nullopt;
         TCacheEntry e{size, mtime, std::nullopt};
         if (flag != 0) {
-            if (upem < 16 || upem > 16384 || std::abs(asc) > 0xFFFF || std::abs(desc) > 0xFFFF)
-                return std::nullopt;
             e.metrics = TFaceVMetrics{upem, asc, desc,
                                       flag == kCacheType1 ? TFaceVMetrics::Scaling::Type1
                                                           : TFaceVMetrics::Scaling::Sfnt};
+            if (!plausibleMetrics(*e.metrics)) return std::nullopt;
         }
         entries.insert({QString::fromUtf8(path), face}, e);
     }
@@ -1153,6 +1166,21 @@ struct TFaceMetrics::Impl {
         unsavedParses += counts.parsed;
     }
 
+    bool unreadable(const QString& name, bool bold, bool italic) {
+        bool ambiguous = false;
+        const int face = lookup(name, bold, italic, &ambiguous);
+        if (face < 0) return false;
+        const auto missing = [this](int id) {
+            const int slot = faces[size_t(id)].slot;
+            metricsOf(slot);
+            return fileFaces[size_t(slot)].state == SlotState::Missing;
+        };
+        if (!ambiguous) return missing(face);
+        const NameMemo& memo = *nameMemo.constFind(name);
+        const std::vector<int>& all = familyLists[size_t(memo.list)];
+        return std::any_of(all.begin(), all.end(), missing);
+    }
+
     const std::optional<TFaceVMetrics>& metricsOf(int slotId) {
         Slot& slot = fileFaces[size_t(slotId)];
         if (slot.state == SlotState::Pending) {
@@ -1204,9 +1232,13 @@ struct TFaceMetrics::Impl {
 
     void loadCache() {
         if (cacheFile.isEmpty()) return;
-        QFile f(cacheFile);
-        if (!f.open(QIODevice::ReadOnly) || f.size() > kCacheMaxBytes) return;
-        if (auto contents = parseCache(f.readAll())) {
+        // Read like a font file: a FIFO or device placed at the cache path must neither
+        // block start-up nor feed us without end, so only a regular file up to the cap.
+        const TFontFile f(cacheFile);
+        if (!f.isOpen() || f.size() > kCacheMaxBytes) return;
+        QByteArray data(qsizetype(f.size()), Qt::Uninitialized);
+        if (!f.readAt(0, reinterpret_cast<unsigned char*>(data.data()), data.size())) return;
+        if (auto contents = parseCache(data)) {
             cache = std::move(contents->entries);
             stats.cacheEntriesRead = int(cache.size());
             generic = std::move(contents->generic);
@@ -1301,6 +1333,10 @@ std::optional<int> TFaceMetrics::lineHeight(const QString& family, int pixelSize
     return m ? lineHeightOf(*m, pixelSize) : std::nullopt;
 }
 
+bool TFaceMetrics::unreadable(const QString& family, bool bold, bool italic) const {
+    return d && d->unreadable(family, bold, italic);
+}
+
 QString TFaceMetrics::fileOf(const QString& family) const {
     if (!d) return {};
     const int face = d->lookup(family, false, false);
@@ -1359,15 +1395,17 @@ std::optional<TFaceVMetrics> TFaceMetrics::readFile(const QString& file, int fcI
 // for many fonts and sizes.
 int TFaceMetrics::scaleToPixels(int designUnits, int pixelSize, int unitsPerEm) {
     if (unitsPerEm <= 0) return 0;
-    const qint64 num = qint64(designUnits) * pixelSize * 64;
+    // With the size bounded, |num| < 2^31 * 2^17 * 2^6 stays far inside 64 bits.
+    const qint64 num = qint64(designUnits) * std::clamp(pixelSize, 0, kMaxPixelSize) * 64;
     qint64 fixed = (std::abs(num) * 2 + unitsPerEm) / (qint64(2) * unitsPerEm);
     if (num < 0) fixed = -fixed;
     const qint64 shifted = fixed + 32;
-    return int(shifted >= 0 ? shifted / 64 : -((-shifted + 63) / 64));
+    const qint64 px = shifted >= 0 ? shifted / 64 : -((-shifted + 63) / 64);
+    return int(std::clamp<qint64>(px, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 std::optional<int> TFaceMetrics::lineHeightOf(const TFaceVMetrics& m, int pixelSize) {
-    if (pixelSize < 1 || pixelSize > kMaxPixelSize || m.unitsPerEm <= 0) return std::nullopt;
+    if (pixelSize < 1 || pixelSize > kMaxPixelSize || !plausibleMetrics(m)) return std::nullopt;
     if (m.scaling == TFaceVMetrics::Scaling::Type1) {
         // FreeType's size metrics: y_scale = FT_DivFix(ppem in 26.6, units per em), each
         // value scaled with FT_MulFix, then the ascender rounded up and the descender down

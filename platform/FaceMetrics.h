@@ -89,6 +89,11 @@ public:
     // them; nullopt as for find() or if pixelSize is outside 1..100000.
     std::optional<int> lineHeight(const QString& family, int pixelSize, bool bold, bool italic) const;
 
+    // True if the family is listed but the face Qt would take for it (any of its faces
+    // when the name leaves the foundry open) is not a regular, readable file. Qt must not
+    // be given such a family: FreeType would block for ever opening a FIFO.
+    bool unreadable(const QString& family, bool bold, bool italic) const;
+
     // File of the family's regular (or closest to regular) face; empty if unknown.
     QString fileOf(const QString& family) const;
 
@@ -114,8 +119,10 @@ public:
     static std::optional<TFaceVMetrics> readFile(const QString& file, int fcIndex = 0);
     // Pixels for a design-unit distance at a pixel size, rounded the way Qt's font engine
     // rounds an sfnt face's ascent and descent (to 1/64 px first, then to whole pixels).
+    // The size is taken within 0..100000; a result beyond int saturates.
     static int scaleToPixels(int designUnits, int pixelSize, int unitsPerEm);
-    // ascent + descent in pixels, rounded as m.scaling says.
+    // ascent + descent in pixels, rounded as m.scaling says; nullopt for metrics no font
+    // file can give (units per em outside 16..16384, values beyond 16 bits).
     static std::optional<int> lineHeightOf(const TFaceVMetrics& m, int pixelSize);
 
 private:

@@ -283,12 +283,19 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 }
 
 TCustomForm::~TCustomForm() {
+    // Deleted directly, OnDestroy has not run yet. Other receivers (a placement keeper) are
+    // still whole; a handler of the form itself would run on a half-destroyed form.
+    if (!IsDestroying() && FOnDestroy.Receiver() != this) Guard([&] { FOnDestroy(this); });
     Destroying();
-    Guard([&] { FOnDestroy(this); });
     // Owned components go first, while the window still exists for them.
     while (ComponentCount() > 0)
         delete Components(ComponentCount() - 1);
     delete FWidget.data();
+}
+
+void TCustomForm::BeforeDestruction() {
+    Guard([&] { FOnDestroy(this); });
+    TWinControl::BeforeDestruction();
 }
 
 void TCustomForm::DoCreate() {

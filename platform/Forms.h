@@ -193,7 +193,7 @@ public:
     TWinControl* ActiveControl() const;
     void SetActiveControl(TWinControl* c);
     // The main menu shown as the window's menu bar.
-    TMainMenu* Menu() const { return FMenu.data(); }
+    TMainMenu* Menu() const { return static_cast<TMainMenu*>(FMenu.data()); }
     void SetMenu(TMainMenu* menu);
     int ModalResult() const { return FModalResult; }
     // Ends a modal showing (after the close checks) when v is not mrNone.
@@ -252,6 +252,9 @@ protected:
     void ApplyGeometry() override;
     bool WidgetEvent(QEvent* event) override;
     void Notification(TComponent* AComponent, TOperation operation) override;
+    // OnDestroy runs here, while the form is whole. A form deleted directly runs it from
+    // its destructor, unless the handler is the form's own.
+    void BeforeDestruction() override;
     virtual void DoShow();
     virtual void DoHide();
     int MenuBarHeight() const;
@@ -277,7 +280,8 @@ protected:
     QPointer<QWidget> FClient;
     QPointer<QWidget> FMenuBar;
     QPointer<TWinControl> FActiveControl;
-    QPointer<TMainMenu> FMenu;
+    // As a component: while the menu is destroyed it is no longer a TMainMenu.
+    QPointer<TComponent> FMenu;
     unsigned FPlacementFlags = 0;
     bool FOuterSizePending = false; // a placement's outer size waits for the frame to be known
     QPoint FMinPosition{-1, -1}, FMaxPosition{-1, -1};

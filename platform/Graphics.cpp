@@ -1,5 +1,6 @@
 #include "Graphics.h"
 
+#include "FaceMetrics.h"
 #include "Forms.h"
 
 #include <QApplication>
@@ -79,10 +80,16 @@ void TFont::SetColor(TColor value) {
 }
 
 QFont TFont::ToQFont() const {
-    QFont f(Screen ? Screen->QtFamily(FName) : FName);
+    // A listed family whose file is a FIFO or otherwise unreadable would hang FreeType
+    // when Qt opens it; such a font shows in the default family instead.
+    const bool bold = FStyle.testFlag(fsBold), italic = FStyle.testFlag(fsItalic);
+    const TFaceMetrics* metrics = Screen ? Screen->FaceMetrics() : nullptr;
+    QFont f = metrics && metrics->unreadable(FName, bold, italic)
+                  ? QFont()
+                  : QFont(Screen ? Screen->QtFamily(FName) : FName);
     f.setPixelSize(std::max(1, PixelSize()));
-    f.setBold(FStyle.testFlag(fsBold));
-    f.setItalic(FStyle.testFlag(fsItalic));
+    f.setBold(bold);
+    f.setItalic(italic);
     f.setUnderline(FStyle.testFlag(fsUnderline));
     f.setStrikeOut(FStyle.testFlag(fsStrikeOut));
     return f;

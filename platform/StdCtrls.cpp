@@ -473,7 +473,6 @@ QWidget* TListBox::CreateWidget(QWidget* parentWidget) {
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->setSelectionMode(QAbstractItemView::SingleSelection);
     v->setItemDelegate(new FixedHeightDelegate(v, &FItemHeight, &FItemMeasurements));
-    QObject::connect(v, &QObject::destroyed, this, [this] { FModel = nullptr; });
     return v;
 }
 

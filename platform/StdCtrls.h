@@ -232,7 +232,7 @@ protected:
     QListView* ListView() const;
 
     std::unique_ptr<TStringList> FItems;
-    QStringListModel* FModel = nullptr;
+    QPointer<QStringListModel> FModel; // owned by the view
     int FItemIndex = -1;
     int FItemHeight = 13;
     int FItemMeasurements = 0;

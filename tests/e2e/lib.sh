@@ -118,9 +118,20 @@ start_x() {
 }
 
 # Starts the program under test; its output goes to $E2E_STDOUT / $E2E_STDERR.
+# A small wrapper is its parent and records its exit status, so that wait_exit also
+# works inside $(...), where the program is not a child of the shell asking.
 start_program() {
-    "$E2E_PROGRAM" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
-    E2E_PID=$!
+    rm -f "$E2E_TMP/pid" "$E2E_TMP/exit-status"
+    (
+        trap - EXIT INT TERM # the case's clean-up is not the wrapper's
+        "$E2E_PROGRAM" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
+        echo $! >"$E2E_TMP/pid.part" && mv "$E2E_TMP/pid.part" "$E2E_TMP/pid"
+        status=0
+        wait $! || status=$?
+        echo "$status" >"$E2E_TMP/exit-status.part" && mv "$E2E_TMP/exit-status.part" "$E2E_TMP/exit-status"
+    ) &
+    while [ ! -s "$E2E_TMP/pid" ]; do sleep 0.01; done
+    E2E_PID=$(cat "$E2E_TMP/pid")
 }
 
 e2e_start() {
@@ -279,14 +290,12 @@ wait_exit() {
     local timeout_ms start
     timeout_ms=$(awk -v t="$1" 'BEGIN { printf "%d", t * 1000 }')
     start=$(now)
-    while program_running; do
+    while [ ! -s "$E2E_TMP/exit-status" ]; do
         [ "$(elapsed_ms "$start")" -lt "$timeout_ms" ] || fail "the program did not end within $1 s"
         sleep 0.02
     done
-    local status=0
-    wait "$E2E_PID" || status=$?
     E2E_PID=
-    echo "$status"
+    cat "$E2E_TMP/exit-status"
 }
 
 # Ends the program by a menu command (menu_command's arguments) and fails unless

@@ -67,8 +67,17 @@ help_window_after_f1() {
     (cd "$tmp/home" && exec $exec_line) >"$tmp/program.log" 2>&1 &
     local pid=$!
     pids+=($pid)
-    local main
-    main=$(wait_window Glyvex 60) || fail "no main window titled 'Glyvex'"
+    local main="" w
+    # The splash is titled "Glyvex" too; the main window is the wide one. On a slow
+    # (or sanitizer) build F1 pressed on the splash would go nowhere.
+    for _ in $(seq 600); do
+        for w in $(xdotool search --onlyvisible --name "^Glyvex( — Glyvex)?\$" 2>/dev/null); do
+            [ "$(xdotool getwindowgeometry "$w" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" -ge 300 ] 2>/dev/null && main=$w
+        done
+        [ -n "$main" ] && break
+        sleep 0.1
+    done
+    [ -n "$main" ] || fail "no main window titled 'Glyvex'"
     xdotool windowfocus --sync "$main" 2>/dev/null || true
     sleep 0.3
     xdotool key --clearmodifiers F1

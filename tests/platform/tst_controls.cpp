@@ -7,6 +7,37 @@
 #include "StdCtrls.h"
 
 #include <QLineEdit>
+#include <QListView>
+#include <QTabWidget>
+
+// A form whose handlers record what ran, and whether the form was still whole.
+class TTeardownForm : public TForm {
+    Q_OBJECT
+public:
+    using TForm::TForm;
+    static inline QStringList calls;
+    QStringList own; // a member of the derived form: gone once its destructor has run
+
+    void PageChange(TObject*) { Record(QStringLiteral("change")); }
+    void ListClick(TObject*) { Record(QStringLiteral("click")); }
+    void FormDestroy(TObject* sender) {
+        Record(dynamic_cast<TTeardownForm*>(sender) ? QStringLiteral("destroy") : QStringLiteral("partial"));
+    }
+    std::span<const TMethodBinding> PublishedMethods() const override {
+        static const TMethodBinding methods[] = {
+            PUBLISHED_METHOD(TTeardownForm, PageChange),
+            PUBLISHED_METHOD(TTeardownForm, ListClick),
+            PUBLISHED_METHOD(TTeardownForm, FormDestroy),
+        };
+        return methods;
+    }
+
+private:
+    void Record(const QString& what) {
+        calls << what;
+        own << what;
+    }
+};
 
 class TestControls : public QObject {
     Q_OBJECT
@@ -20,6 +51,7 @@ private slots:
     void closeQueryAndCloseAction();
     void formWithClientSizeAndCentering();
     void defaultPositionIsTheWindowSystems();
+    void teardownFiresNoEvents();
 };
 
 static TPanel* MakePanel(TWinControl* parent, TComponent* owner, TAlign align, QRect r) {
@@ -250,6 +282,56 @@ void TestControls::defaultPositionIsTheWindowSystems() {
     // ...but a position set later (a restored placement) does.
     form.SetLeft(123);
     QCOMPARE(form.Widget()->pos().x(), 123);
+}
+
+// Tearing a form down removes its pages and views; none of that may reach a handler, and
+// OnDestroy runs while the form is whole (when its owner destroys it).
+void TestControls::teardownFiresNoEvents() {
+    TestEnvironment env;
+    const QString definition = QStringLiteral(R"(Form: TTeardownForm {
+  OnDestroy = FormDestroy
+  PageControl1: TPageControl {
+    Align = alClient
+    ActivePage = TabSheet2
+    OnChange = PageChange
+    TabSheet1: TTabSheet {
+      Caption = "A"
+    }
+    TabSheet2: TTabSheet {
+      Caption = "B"
+      ListBox1: TListBox {
+        Align = alClient
+        Items = ("x" "y" "z")
+        OnClick = ListClick
+      }
+    }
+  }
+})");
+    for (const bool byOwner : {true, false}) {
+        auto owner = std::make_unique<TComponent>(nullptr);
+        auto* form = new TTeardownForm(byOwner ? owner.get() : nullptr);
+        TFormReader::ReadFormText(form, definition, QStringLiteral("teardown"));
+        form->Show();
+        auto* pages = qobject_cast<TPageControl*>(form->FindComponent(QStringLiteral("PageControl1")));
+        auto* list = qobject_cast<TListBox*>(form->FindComponent(QStringLiteral("ListBox1")));
+        auto* tabs = pages ? qobject_cast<QTabWidget*>(pages->Widget()) : nullptr;
+        QVERIFY(tabs && list);
+        // The handlers are live: the user's tab change and selection reach them.
+        TTeardownForm::calls.clear();
+        tabs->setCurrentIndex(0);
+        tabs->setCurrentIndex(1);
+        auto* view = qobject_cast<QListView*>(list->Widget());
+        QVERIFY(view);
+        view->setCurrentIndex(view->model()->index(2, 0));
+        QCOMPARE(TTeardownForm::calls, QStringList({"change", "change", "click"}));
+
+        TTeardownForm::calls.clear();
+        if (byOwner)
+            owner.reset();
+        else
+            delete form;
+        QCOMPARE(TTeardownForm::calls, byOwner ? QStringList{"destroy"} : QStringList{});
+    }
 }
 
 QTEST_MAIN(TestControls)

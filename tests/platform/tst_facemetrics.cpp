@@ -1,4 +1,5 @@
 #include "FaceMetrics.h"
+#include "Watchdog.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+
+#include <climits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -306,6 +309,21 @@ private slots:
         const QString fifo = m_dir.filePath("font.fifo");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QVERIFY(!TFaceMetrics::readFile(fifo));
+
+        // Listed faces that are not regular, readable files must be kept from Qt; a damaged
+        // but readable file is Qt's to judge.
+        const QString good2 = writeFile(m_dir, "good2.ttf", good);
+        const QString damaged = writeFile(m_dir, "damaged.ttf", good.left(40));
+        const auto index = TFaceMetrics::fromFaces(
+            {info({"Fifo"}, fifo), info({"Gone"}, m_dir.filePath("gone.ttf")), info({"Dir"}, m_dir.path()),
+             info({"Damaged"}, damaged), info({"Good"}, good2), info({"Mixed"}, good2, 80, 0, 100, "a"),
+             info({"Mixed"}, fifo, 80, 0, 100, "b"), info({"Mixed"}, good2, 200, 0, 100, "b")},
+            {});
+        for (const char* name : {"Fifo", "fifo", "Gone", "Dir", "Mixed", "Mixed [b]"})
+            QVERIFY2(index.unreadable(name, false, false), name);
+        for (const char* name : {"Damaged", "Good", "Unlisted", "Mixed [a]"})
+            QVERIFY2(!index.unreadable(name, false, false), name);
+        QVERIFY(!index.unreadable("Mixed [b]", true, false)); // its bold face is a good file
     }
 
     // Random damage: whatever is read back must stay plausible (and, under the
@@ -365,6 +383,21 @@ private slots:
         for (int px : {0, -5, 100001})
             QVERIFY(!TFaceMetrics::lineHeightOf(dejavu, px));
         QVERIFY(!TFaceMetrics::lineHeightOf(TFaceVMetrics{0, 800, 200}, 12));
+        // Values beyond what a font file holds get no line height; nothing overflows.
+        using S = TFaceVMetrics::Scaling;
+        for (S scaling : {S::Sfnt, S::Type1}) {
+            for (const TFaceVMetrics& m :
+                 {TFaceVMetrics{16, INT_MIN, INT_MIN, scaling}, TFaceVMetrics{16, INT_MAX, INT_MAX, scaling},
+                  TFaceVMetrics{1, 65535, 65535, scaling}, TFaceVMetrics{INT_MAX, 800, 200, scaling},
+                  TFaceVMetrics{1000, 65536, 0, scaling}, TFaceVMetrics{1000, 0, -65536, scaling}})
+                QVERIFY(!TFaceMetrics::lineHeightOf(m, 100000));
+            const auto lowest =
+                TFaceMetrics::lineHeightOf(TFaceVMetrics{16, -65535, -65535, scaling}, 100000);
+            QVERIFY(lowest && *lowest < -800000000);
+        }
+        QCOMPARE(TFaceMetrics::scaleToPixels(INT_MAX, INT_MAX, 1), INT_MAX);
+        QCOMPARE(TFaceMetrics::scaleToPixels(INT_MIN, 100000, 1), INT_MIN);
+        QCOMPARE(TFaceMetrics::scaleToPixels(INT_MIN, INT_MIN, 1), 0);
 
         const auto index = TFaceMetrics::fromFaces({info({"Synth"}, marked(1901))}, {});
         QCOMPARE(index.lineHeight("Synth", 40, false, false), 84); // 76.04 + 8
@@ -546,6 +579,37 @@ private slots:
             {"magic", damaged(0, 0x20)},
             {"count", damaged(15, char(0x80))},
         };
+        // Metrics no font can have, behind a hash that vouches for them: the last entry
+        // ends with units per em, ascender and descender.
+        const auto rehashed = [&](int fromEnd, qint32 value) {
+            QByteArray b = valid;
+            qToLittleEndian<qint32>(value, b.data() + b.size() - fromEnd);
+            quint64 h = 0xcbf29ce484222325ull; // FNV-1a 64 of the payload, after the header
+            for (qsizetype i = 32; i < b.size(); ++i)
+                h = (h ^ quint8(b[i])) * 0x100000001b3ull;
+            qToLittleEndian<quint64>(h, b.data() + 24);
+            return b;
+        };
+        const std::pair<const char*, QByteArray> implausible[] = {
+            {"ascender INT_MIN", rehashed(8, INT_MIN)},      {"descender INT_MIN", rehashed(4, INT_MIN)},
+            {"ascender 65536", rehashed(8, 65536)},          {"descender -65536", rehashed(4, -65536)},
+            {"units per em INT_MIN", rehashed(12, INT_MIN)}, {"units per em 15", rehashed(12, 15)},
+            {"units per em 16385", rehashed(12, 16385)},
+        };
+        const auto entriesRead = [&] {
+            const auto index = TFaceMetrics::fromFaces(faces, cache);
+            index.find("F", false, false);
+            return index.stats().cacheEntriesRead;
+        };
+        QCOMPARE(entriesRead(), 1);
+        QVERIFY(!writeFile(dir, "facemetrics.cache", rehashed(8, 810)).isEmpty()); // the same value
+        QCOMPARE(entriesRead(), 1);
+        for (const auto& [what, bytes] : implausible) {
+            QVERIFY(!writeFile(dir, "facemetrics.cache", bytes).isEmpty());
+            const auto index = TFaceMetrics::fromFaces(faces, cache);
+            QVERIFY2(index.lineHeight("F", 100000, false, false) == 100000, what);
+            QVERIFY2(index.stats().cacheEntriesRead == 0 && index.stats().parsed == 1, what);
+        }
         for (const auto& [what, bytes] : damages) {
             QVERIFY(!writeFile(dir, "facemetrics.cache", bytes).isEmpty());
             const auto index = TFaceMetrics::fromFaces(faces, cache);
@@ -555,6 +619,38 @@ private slots:
             const auto next = TFaceMetrics::fromFaces(faces, cache);
             QVERIFY2(next.find("F", false, false) && next.stats().parsed == 0, what);
         }
+    }
+
+    // The cache path is read like a font file: a FIFO would block start-up for ever in
+    // open(), a link to an endless device would be read until memory runs out.
+    void cacheThatIsNotARegularFile() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const std::vector<TFaceInfo> faces{
+            info({"F"}, writeFile(dir, "f.ttf", buildFont({face(1000, 810, -190)})))};
+        const QString fifo = dir.filePath("fifo.cache");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        {
+            TFifoWatchdog watchdog(fifo, std::chrono::seconds(5));
+            const auto index = TFaceMetrics::fromFaces(faces, fifo);
+            QVERIFY(index.find("F", false, false));
+            QVERIFY2(!watchdog.fired(), "opening the cache blocked on a FIFO");
+            QCOMPARE(index.stats().cacheEntriesRead, 0);
+            QCOMPARE(index.stats().parsed, 1);
+        }
+        const QString zero = dir.filePath("zero.cache");
+        QVERIFY(QFile::link("/dev/zero", zero));
+#ifdef GLYVEX_SANITIZED
+        QSKIP("the endless-device case needs an address-space limit, which sanitizers rule out");
+#else
+        const bool bounded = RunBounded(
+            [&] {
+                const auto index = TFaceMetrics::fromFaces(faces, zero);
+                return index.find("F", false, false) && index.stats().cacheEntriesRead == 0;
+            },
+            10, 256l << 20);
+        QVERIFY2(bounded, "reading a cache linked to /dev/zero did not end within its bounds");
+#endif
     }
 
     void cacheWriteFailureIsReported() {
