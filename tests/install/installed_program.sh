@@ -78,10 +78,16 @@ help_window_after_f1() {
         sleep 0.1
     done
     [ -n "$main" ] || fail "no main window titled 'Glyvex'"
-    xdotool windowfocus --sync "$main" 2>/dev/null || true
-    sleep 0.3
-    xdotool key --clearmodifiers F1
-    wait_window "$1" 15 >/dev/null || fail "F1 gave no window titled '$1'; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+    # Without a window manager a key can go astray while the window is still settling
+    # under load: focus and press again a few times before giving up.
+    local shown=""
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$main" 2>/dev/null || true
+        sleep 0.3
+        xdotool key --clearmodifiers F1
+        wait_window "$1" 5 >/dev/null && { shown=1; break; }
+    done
+    [ -n "$shown" ] || fail "F1 gave no window titled '$1'; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
     kill "$pid" && wait "$pid" 2>/dev/null || true
 }
 
