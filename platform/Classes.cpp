@@ -287,6 +287,7 @@ void TStrings::EndUpdate() {
 }
 
 void TStrings::Changed() {
+    ++FGeneration;
     if (FUpdateCount > 0) {
         FChangedWhileUpdating = true;
         return;

@@ -227,6 +227,9 @@ public:
     void Assign(TPersistent* Source) override;
 
     std::function<void()> OnChange;
+    // Counts every change to the lines, also inside BeginUpdate/EndUpdate, so that an
+    // index built over them can tell that it is stale.
+    quint64 Generation() const { return FGeneration; }
 
 protected:
     void Changed();
@@ -238,6 +241,7 @@ protected:
     std::vector<Item> FItems;
     int FUpdateCount = 0;
     bool FChangedWhileUpdating = false;
+    quint64 FGeneration = 0;
 };
 
 class TStringList : public TStrings {

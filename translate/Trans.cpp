@@ -5,6 +5,10 @@
 #include "Menus.h"
 #include "StdCtrls.h"
 
+#include <QHash>
+
+#include <vector>
+
 namespace {
 
 // Kinds whose caption the table holds under "_" + Name. Radio groups and panels
@@ -25,7 +29,24 @@ bool HasKeyShape(const QString& line) {
 
 constexpr int LanguageCount = 2;
 
+// Printable ASCII compares equal ignoring case exactly when the lower-case forms are
+// equal, by the locale's collation as well as without it (nothing there is ignorable).
+bool IsPrintableAscii(const QString& text) {
+    for (QChar ch : text)
+        if (ch.unicode() < 0x20 || ch.unicode() > 0x7e) return false;
+    return true;
+}
+
 } // namespace
+
+struct TTranslator::TKeyIndex {
+    quint64 generation = 0;
+    // First line for each lower-cased printable-ASCII text.
+    QHash<QString, int> ascii;
+    // Lines with any other character, in table order: the collation may still find
+    // one of them equal to an ASCII key, so they are compared one by one.
+    std::vector<int> others;
+};
 
 TTranslator::TTranslator(TComponent* AOwner) : TComponent(AOwner), FTable(std::make_unique<TStrings>()) {
     SetCurrentLanguage(German);
@@ -50,11 +71,38 @@ TCustomForm* TTranslator::OwnerForm() const {
     return form;
 }
 
-int TTranslator::IndexOfKey(const QString& key) const {
+const TTranslator::TKeyIndex& TTranslator::KeyIndex() const {
+    if (FKeyIndex && FKeyIndex->generation == FTable->Generation()) return *FKeyIndex;
+    auto index = std::make_unique<TKeyIndex>();
+    index->generation = FTable->Generation();
     const int count = FTable->Count();
-    for (int i = 0; i < count; ++i)
+    index->ascii.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QString line = FTable->Strings(i);
+        if (IsPrintableAscii(line)) {
+            const QString folded = line.toLower();
+            if (!index->ascii.contains(folded)) index->ascii.insert(folded, i);
+        } else
+            index->others.push_back(i);
+    }
+    FKeyIndex = std::move(index);
+    return *FKeyIndex;
+}
+
+int TTranslator::IndexOfKey(const QString& key) const {
+    if (!IsPrintableAscii(key)) {
+        const int count = FTable->Count();
+        for (int i = 0; i < count; ++i)
+            if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
+        return -1;
+    }
+    const TKeyIndex& index = KeyIndex();
+    const int found = index.ascii.value(key.toLower(), -1);
+    for (int i : index.others) {
+        if (found >= 0 && i > found) break;
         if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
-    return -1;
+    }
+    return found;
 }
 
 QString TTranslator::EntryText(int index, TLanguage language) const {

@@ -78,7 +78,12 @@ protected:
     bool IsKeyLine(int index) const;
 
 private:
+    // Key lookups run once or twice for every component of the form, and a form may
+    // own thousands of fields: an index over the table's lines, rebuilt after it changes.
+    struct TKeyIndex;
+    const TKeyIndex& KeyIndex() const;
     std::unique_ptr<TStrings> FTable;
+    mutable std::unique_ptr<TKeyIndex> FKeyIndex;
     TLanguage FCurrentLanguage = German;
     bool FTranslateAllForms = false;
     TNotifyEvent FAfterTranslate;
