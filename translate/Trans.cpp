@@ -76,6 +76,7 @@ const TTranslator::TKeyIndex& TTranslator::KeyIndex() const {
     auto index = std::make_unique<TKeyIndex>();
     index->generation = FTable->Generation();
     const int count = FTable->Count();
+    FLinesExamined += count;
     index->ascii.reserve(count);
     for (int i = 0; i < count; ++i) {
         const QString line = FTable->Strings(i);
@@ -92,14 +93,17 @@ const TTranslator::TKeyIndex& TTranslator::KeyIndex() const {
 int TTranslator::IndexOfKey(const QString& key) const {
     if (!IsPrintableAscii(key)) {
         const int count = FTable->Count();
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
+            ++FLinesExamined;
             if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
+        }
         return -1;
     }
     const TKeyIndex& index = KeyIndex();
     const int found = index.ascii.value(key.toLower(), -1);
     for (int i : index.others) {
         if (found >= 0 && i > found) break;
+        ++FLinesExamined;
         if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
     }
     return found;
