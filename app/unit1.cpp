@@ -179,13 +179,19 @@ void TForm1::WarmTextPage() {
     // used yet, and its first use costs a font-configuration match over all installed
     // fonts: with thousands installed, tens of milliseconds per field. Once the Text page
     // has been idle a moment, make those faces one per turn of the event loop, so input
-    // waits for one face at most and the next toggle finds them ready.
+    // waits for one face at most and the next toggle finds them ready. The line heights
+    // of every family in the toggled styles come first, one style per turn.
     const quint64 generation = ++FTextWarmGeneration;
     FTextWarmQueue.clear();
+    FTextWarmStyles.clear();
     constexpr int kIdleMs = 300;
     QTimer::singleShot(kIdleMs, this, [this, generation] {
         Guard([&] {
             if (generation != FTextWarmGeneration || FClosing) return;
+            if (PageControl1->ActivePage() != TabSheet2) return;
+            const TFontStyles shown = (CheckBox1->Checked() ? TFontStyles(fsBold) : TFontStyles()) |
+                                      (CheckBox2->Checked() ? TFontStyles(fsItalic) : TFontStyles());
+            FTextWarmStyles = {shown ^ TFontStyles(fsBold), shown ^ TFontStyles(fsItalic)};
             FTextWarmQueue = TextPageWarmList();
             FTextWarmFonts.clear();
             WarmTextPageStep(generation);
@@ -194,12 +200,16 @@ void TForm1::WarmTextPage() {
 }
 
 void TForm1::WarmTextPageStep(quint64 generation) {
-    if (generation != FTextWarmGeneration || FClosing || FTextWarmQueue.isEmpty() ||
-        PageControl1->ActivePage() != TabSheet2)
+    if (generation != FTextWarmGeneration || FClosing || PageControl1->ActivePage() != TabSheet2) return;
+    if (!FTextWarmStyles.isEmpty()) {
+        Screen->PrepareFontLineHeights(ListBox1->Items()->ToStringList(), FTextWarmStyles.takeFirst());
+    } else if (!FTextWarmQueue.isEmpty()) {
+        const QFont font = FTextWarmQueue.takeFirst();
+        (void)QFontMetrics(font).height(); // makes the engine
+        FTextWarmFonts << font;            // held, so Qt keeps it
+    } else {
         return;
-    const QFont font = FTextWarmQueue.takeFirst();
-    (void)QFontMetrics(font).height(); // makes the engine
-    FTextWarmFonts << font;            // held, so Qt keeps it
+    }
     QTimer::singleShot(0, this, [this, generation] { Guard([&] { WarmTextPageStep(generation); }); });
 }
 

@@ -115,6 +115,7 @@ private:
     bool FWarmScheduled = false;
     QList<QFont> FWarmFonts;
     quint64 FTextWarmGeneration = 0;
+    QList<TFontStyles> FTextWarmStyles;
     QList<QFont> FTextWarmQueue;
     QList<QFont> FTextWarmFonts;
 };
