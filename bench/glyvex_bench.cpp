@@ -87,6 +87,7 @@ int RunOne() {
     phase.start();
     auto metrics = std::make_unique<TFaceMetrics>(FaceMetricsCacheFile());
     metrics->buildInBackground();
+    metrics->prefetchSubstitutes(InterfaceFontNames());
     const QStringList families = QFontDatabase::families();
     const double familiesMs = Ms(phase.nsecsElapsed());
     TScreen screen(families);

@@ -101,7 +101,17 @@ private slots:
     void resizeLaysOutAndRefreshesWhicheverPageShows();
     void refreshShowsHourglassAndPaintedSplash();
     void noWindowButTheFormsAppears();
+    void interfaceFontNamesComeFromTheDefinitions();
 };
+
+void TestUnit1::interfaceFontNamesComeFromTheDefinitions() {
+    const QStringList names = InterfaceFontNames();
+    QCOMPARE(names.value(0), QGuiApplication::font().family());
+    // The windows name these; each once.
+    QVERIFY(names.contains(QStringLiteral("Arial")));
+    QVERIFY(names.contains(QStringLiteral("MS Sans Serif")));
+    QCOMPARE(names.count(QStringLiteral("Arial")), 1);
+}
 
 void TestUnit1::startsInGermanWithFirstFontSelected() {
     MainWindow w(RealFamilies(3));
