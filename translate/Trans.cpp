@@ -197,14 +197,29 @@ void TTranslator::TranslateForm(TLanguage language) {
         };
         apply(QStringLiteral("_Form"), [&](const QString& t) { form->SetCaption(t); });
         apply(QStringLiteral("_Form_Hint"), [&](const QString& t) { form->SetHint(t); });
+        // What a component takes depends on its class alone; a form with thousands of
+        // fields has a handful of classes, so each is looked at once.
+        struct TKind {
+            bool control, group, captioned, menuItem;
+        };
+        QHash<const QMetaObject*, TKind> kinds;
         for (int i = 0; i < form->ComponentCount(); ++i) {
             TComponent* c = form->Components(i);
+            auto kind = kinds.constFind(c->metaObject());
+            if (kind == kinds.cend()) {
+                const bool group = c->InheritsFrom<TRadioGroup>();
+                kind = kinds.insert(c->metaObject(),
+                                    TKind{c->InheritsFrom<TControl>(), group,
+                                          IsCaptionedControl(c) || c->InheritsFrom<TPanel>() || group,
+                                          c->InheritsFrom<TMenuItem>()});
+            }
             const QString key = u'_' + c->Name();
-            auto* control = dynamic_cast<TControl*>(c);
-            auto* group = dynamic_cast<TRadioGroup*>(c);
-            if (IsCaptionedControl(c) || c->InheritsFrom<TPanel>() || group) {
+            auto* control = kind->control ? static_cast<TControl*>(c) : nullptr;
+            auto* group = kind->group ? static_cast<TRadioGroup*>(c) : nullptr;
+            if (kind->captioned) {
                 apply(key, [&](const QString& t) { control->SetCaption(t); });
-            } else if (auto* item = dynamic_cast<TMenuItem*>(c)) {
+            } else if (kind->menuItem) {
+                auto* item = static_cast<TMenuItem*>(c);
                 apply(key, [&](const QString& t) { item->SetCaption(t); });
             }
             if (control) apply(key + QStringLiteral("_Hint"), [&](const QString& t) { control->SetHint(t); });
