@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -118,6 +119,18 @@ public:
 
     explicit TComponent(TComponent* AOwner);
     ~TComponent() override;
+    // Every delete of a component comes here before any of its destructors has run, so
+    // its destroy sequence (BeforeDestruction, handlers such as a form's OnDestroy, the
+    // destroying state) starts while every level of it is still whole.
+    static void operator delete(TComponent* component, std::destroying_delete_t) noexcept;
+    // The allocation that pairs with it, and the release of the memory of a component whose
+    // constructor threw (never built, so there is nothing to destroy). Out of line, so the
+    // compiler's check that allocation and release match sees them as the class's own.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* memory) noexcept;
+    // Construction in place (Qt's meta-types) stays as it is.
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
 
     TComponent* Owner() const { return FOwner; }
     int ComponentCount() const { return int(FComponents.size()); }
@@ -170,8 +183,9 @@ protected:
     // told first (BeforeDestruction), while it is still whole.
     void Destroying();
     // Runs once on a whole component just before the destroying state: its owner is
-    // being destroyed. A component deleted directly gets no call (its destructor has
-    // begun). Nothing may reach it afterwards.
+    // being destroyed, or it is being deleted. A component ended without delete (on the
+    // stack, or a member of another object) gets no call, as its destructor has begun.
+    // Nothing may reach it afterwards.
     virtual void BeforeDestruction() {}
 
 private:

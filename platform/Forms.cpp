@@ -283,9 +283,8 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 }
 
 TCustomForm::~TCustomForm() {
-    // Deleted directly, OnDestroy has not run yet. Other receivers (a placement keeper) are
-    // still whole; a handler of the form itself would run on a half-destroyed form.
-    if (!IsDestroying() && FOnDestroy.Receiver() != this) Guard([&] { FOnDestroy(this); });
+    // Not yet destroying only when ended without delete (on the stack): the derived parts
+    // are gone, so OnDestroy does not run; a placement keeper saves as its turn comes.
     Destroying();
     // Owned components go first, while the window still exists for them.
     while (ComponentCount() > 0)

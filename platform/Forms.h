@@ -252,8 +252,8 @@ protected:
     void ApplyGeometry() override;
     bool WidgetEvent(QEvent* event) override;
     void Notification(TComponent* AComponent, TOperation operation) override;
-    // OnDestroy runs here, while the form is whole. A form deleted directly runs it from
-    // its destructor, unless the handler is the form's own.
+    // OnDestroy runs here, while the form is whole: when its owner is destroyed or it is
+    // deleted. A form ended without delete gets none.
     void BeforeDestruction() override;
     virtual void DoShow();
     virtual void DoHide();

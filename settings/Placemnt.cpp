@@ -325,6 +325,19 @@ void TFormPlacement::FormCloseQuery(TObject* Sender, bool& CanClose) {
 }
 
 void TFormPlacement::FormDestroy(TObject* Sender) {
+    SaveOnDestroy();
+    FSaveFormDestroy(Sender);
+}
+
+void TFormPlacement::BeforeDestruction() {
+    TComponent::BeforeDestruction();
+    // Deleting the keeper alone saves nothing; only the form's end does.
+    if (TCustomForm* form = Form(); FHooked && form && form->IsDestroying()) SaveOnDestroy();
+}
+
+void TFormPlacement::SaveOnDestroy() {
+    if (FDestroySaveDone) return;
+    FDestroySaveDone = true;
     if (FActive && !FSaved) {
         FSavingOnDestroy = true;
         try {
@@ -334,7 +347,6 @@ void TFormPlacement::FormDestroy(TObject* Sender) {
         }
         FSavingOnDestroy = false;
     }
-    FSaveFormDestroy(Sender);
 }
 
 std::unique_ptr<TCustomIniFile> TFormPlacement::OpenStore() const {

@@ -37,21 +37,47 @@ QString Stored(const QString& name) {
 
 } // namespace
 
+// A form class of its own whose OnDestroy handler uses the derived part of the form.
+class TKeptForm : public TForm {
+    Q_OBJECT
+public:
+    using TForm::TForm;
+    static inline QStringList calls;
+    QStringList own; // a member of the derived form: gone once its destructor has run
+
+    void FormDestroy(TObject* sender) {
+        if (!dynamic_cast<TKeptForm*>(sender)) {
+            calls << QStringLiteral("partial");
+            return;
+        }
+        own << Stored(QStringLiteral("Visible"));
+        calls << QStringLiteral("whole, stored ") + own.last();
+    }
+    std::span<const TMethodBinding> PublishedMethods() const override {
+        static const TMethodBinding methods[] = {PUBLISHED_METHOD(TKeptForm, FormDestroy)};
+        return methods;
+    }
+};
+
 class TstPlacemnt : public QObject {
     Q_OBJECT
     std::unique_ptr<TestEnvironment> env;
 
     TForm* MakeForm(const QString& formProps = {}, const QString& storageProps = {}) {
         auto* f = new TForm(Application);
+        ReadInto(f, formProps, storageProps);
+        return f;
+    }
+    static void ReadInto(TForm* f, const QString& formProps = {}, const QString& storageProps = {}) {
         TFormReader::ReadFormText(
             f,
-            "F: TForm {\n Left = 100\n Top = 80\n Width = 400\n Height = 300\n" + formProps +
+            "F: " + QString::fromLatin1(f->metaObject()->className()) +
+                " {\n Left = 100\n Top = 80\n Width = 400\n Height = 300\n" + formProps +
                 "\n Edit1: TEdit {\n  Left = 8\n  Top = 8\n  Width = 100\n  Text = \"sample\"\n }\n"
                 " Storage: TFormStorage {\n  IniSection = \"\\\\Software\\\\Test\\\\Forms\"\n"
                 "  UseRegistry = True\n  StoredProps = (\"Edit1.Text\")\n" +
                 storageProps + "\n }\n}\n",
             "test");
-        return f;
     }
     static TFormStorage* StorageOf(TForm* f) {
         return dynamic_cast<TFormStorage*>(f->FindComponent("Storage"));
@@ -102,6 +128,35 @@ private slots:
         delete f;
         QCOMPARE(Stored("Visible"), "1");
         QCOMPARE(Stored("Edit1_Text"), "changed");
+    }
+
+    // However a form with a placement keeper ends, the keeper saves, and the form's own
+    // OnDestroy handler (which the keeper chains to) runs on the whole form, after the save;
+    // a form ended in place (not deleted) is no longer whole then, so its handler does not run.
+    void theFormsOwnDestroyHandlerRunsOnAWholeForm() {
+        enum Way { Deleted, ByOwner, InPlace };
+        for (const Way way : {Deleted, ByOwner, InPlace}) {
+            QFile::remove(TRegIniFile::HivePath());
+            TKeptForm::calls.clear();
+            const auto use = [](TKeptForm* f) {
+                ReadInto(f, QStringLiteral(" OnDestroy = FormDestroy"));
+                f->Show();
+                EditOf(f)->SetText(QStringLiteral("typed"));
+            };
+            if (way == InPlace) {
+                TKeptForm f(nullptr);
+                use(&f);
+            } else {
+                auto owner = std::make_unique<TComponent>(nullptr);
+                auto* f = new TKeptForm(owner.get());
+                use(f);
+                if (way == Deleted) delete f;
+            }
+            QCOMPARE(TKeptForm::calls, way == InPlace ? QStringList() : QStringList{"whole, stored 1"});
+            QCOMPARE(Stored("Visible"), "1");
+            QCOMPARE(Stored("Edit1_Text"), "typed");
+        }
+        QVERIFY(env->errors.isEmpty());
     }
 
     void aShowRestoresPlacementAndProperties() {
