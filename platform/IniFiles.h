@@ -11,6 +11,7 @@
 #include "Classes.h"
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 GLYVEX_EXCEPTION(EIniFileException, Exception)
@@ -44,9 +45,12 @@ protected:
     [[noreturn]] virtual void WriteFailed() const = 0;
 
 private:
-    // Reads the file; a missing file is empty. One that cannot be parsed is moved
-    // aside (kept), reported, and counts as empty.
-    void Load();
+    // Reads the file into the document and gives its bytes; a missing file is empty
+    // (no bytes). One that cannot be parsed is moved aside (kept), reported, and
+    // counts as missing.
+    std::optional<QByteArray> Load();
+    // Raises the read or write error, marked as being about this file.
+    [[noreturn]] void Failed(bool writing) const;
     QString FPath;
     std::vector<std::function<void()>> FJournal;
     bool FClosed = false;

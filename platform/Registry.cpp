@@ -60,10 +60,50 @@ bool Below(const QString& path, const QString& key) {
            (path.size() > key.size() && path[key.size()] == u'\\' && SamePath(path.left(key.size()), key));
 }
 
-const QRegularExpression& HexData() {
-    static const QRegularExpression re(
-        QStringLiteral(R"(^hex(?:\(([0-9a-fA-F]+)\))?:((?:[0-9a-fA-F]{2}(?:,\\?\s*[0-9a-fA-F]{2})*)?)$)"));
-    return re;
+bool IsHexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+}
+
+int HexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    return u <= u'9' ? u - u'0' : (u | 0x20) - u'a' + 10;
+}
+
+// Parses byte data: "hex:" or "hex(type):", then two-digit bytes separated by commas,
+// going on over lines that end in a backslash. Gives the type (3 for plain "hex:",
+// -1 for one too big to be a type) and, when asked, the bytes. Linear in the length:
+// values of many megabytes are read like small ones.
+bool ParseHex(QStringView d, int& type, QByteArray* bytes) {
+    if (!d.startsWith(u"hex")) return false;
+    qsizetype i = 3;
+    type = 3;
+    if (i < d.size() && d[i] == u'(') {
+        const qsizetype close = d.indexOf(u')', i);
+        if (close < i + 2) return false;
+        const QStringView digits = d.sliced(i + 1, close - i - 1);
+        if (!std::all_of(digits.begin(), digits.end(), IsHexDigit)) return false;
+        bool ok = false;
+        type = digits.toInt(&ok, 16);
+        if (!ok) type = -1;
+        i = close + 1;
+    }
+    if (i >= d.size() || d[i] != u':') return false;
+    if (++i == d.size()) return true;
+    auto blank = [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v';
+    };
+    for (;;) {
+        if (i + 2 > d.size() || !IsHexDigit(d[i]) || !IsHexDigit(d[i + 1])) return false;
+        if (bytes) bytes->append(char(HexDigit(d[i]) << 4 | HexDigit(d[i + 1])));
+        i += 2;
+        if (i == d.size()) return true;
+        if (d[i] != u',') return false;
+        ++i;
+        if (i < d.size() && d[i] == u'\\') ++i;
+        while (i < d.size() && blank(d[i]))
+            ++i;
+    }
 }
 
 } // namespace
@@ -183,9 +223,8 @@ bool TRegIniFile::Parse(const QByteArray& data) {
                 if (++i >= lines.size()) return false;
                 data += u'\n' + lines[i];
             }
-            const auto m = HexData().match(data);
-            if (!m.hasMatch()) return false;
-            const int type = m.captured(1).isEmpty() ? 3 : m.captured(1).toInt(nullptr, 16);
+            int type = 0;
+            if (!ParseHex(data, type, nullptr)) return false;
             v.kind = type == 1 || type == 2 ? Value::HexText : Value::Other;
             v.raw = data;
         } else {
@@ -243,24 +282,30 @@ QString TRegIniFile::ReadString(const QString& section, const QString& ident, co
         if (!SamePath(v.name, ident)) continue;
         if (v.kind == Value::Other)
             throw ERegistryException(QStringLiteral("Ungültiger Datentyp für '%1'").arg(ident));
-        if (v.kind == Value::Text) return v.text;
-        // Text spelt in bytes: UTF-16, little end first, up to the first zero.
-        const auto m = HexData().match(v.raw);
-        QString bytesText = m.captured(2);
-        bytesText.remove(QRegularExpression(QStringLiteral("[\\\\\\s]")));
-        const QStringList bytes = bytesText.isEmpty() ? QStringList() : bytesText.split(u',');
-        if (bytes.size() % 2 != 0)
-            throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht holen").arg(ident));
         QString text;
-        for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
-            const char16_t c =
-                char16_t(bytes[i].toUInt(nullptr, 16) | (bytes[i + 1].toUInt(nullptr, 16) << 8));
-            if (c == 0) break;
-            text += QChar(c);
-        }
+        if (!TextOf(v, text))
+            throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht holen").arg(ident));
         return text;
     }
     return def;
+}
+
+bool TRegIniFile::TextOf(const Value& v, QString& text) {
+    if (v.kind == Value::Text) {
+        text = v.text;
+        return true;
+    }
+    // Text spelt in bytes: UTF-16, little end first, up to the first zero.
+    int type = 0;
+    QByteArray bytes;
+    if (v.kind != Value::HexText || !ParseHex(v.raw, type, &bytes) || bytes.size() % 2 != 0) return false;
+    text.clear();
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto c = char16_t(quint8(bytes[i]) | quint8(bytes[i + 1]) << 8);
+        if (c == 0) break;
+        text += QChar(c);
+    }
+    return true;
 }
 
 void TRegIniFile::WriteString(const QString& section, const QString& ident, const QString& value) {
@@ -269,6 +314,10 @@ void TRegIniFile::WriteString(const QString& section, const QString& ident, cons
         throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(ident));
     // The registry's text type ends at the first zero.
     const QString text = value.left(value.indexOf(QChar()) < 0 ? value.size() : value.indexOf(QChar()));
+    // A value left as it was is no change of ours: another copy's newer value stays.
+    if (const Key* k = FindKey(path))
+        for (const auto& v : k->values)
+            if (QString now; SamePath(v.name, ident) && TextOf(v, now) && now == text) return;
     Change([this, path, ident, text] {
         Key& k = CreateKey(path);
         for (auto& v : k.values)

@@ -61,6 +61,7 @@ class TstPlacemnt : public QObject {
 private slots:
     void init() {
         env = std::make_unique<TestEnvironment>();
+        QFile::remove(QFileInfo(TRegIniFile::HivePath()).absolutePath()); // a case may leave a file there
         QDir(QFileInfo(TRegIniFile::HivePath()).absolutePath()).removeRecursively();
     }
     void cleanup() { env.reset(); }
@@ -327,6 +328,39 @@ private slots:
         QCOMPARE(env->errors.size(), 1);
         QCOMPARE(Stored("NormPos"), "100,80,500,380");
         QCOMPARE(QFileInfo(path).dir().entryList({"registry.reg.bad-*"}).size(), 1);
+    }
+
+    void aSettingsFileThatCannotBeReadIsToldOfOnceAndKept() {
+        const QString path = TRegIniFile::HivePath();
+        QVERIFY(QDir().mkpath(path)); // a directory where the file should be
+        TForm* f = MakeForm();
+        for (int i = 0; i < 3; ++i) {
+            f->Show();
+            QVERIFY(f->Visible());
+            f->Hide();
+        }
+        QVERIFY(!StorageOf(f)->Restored());
+        f->Close();
+        delete f;
+        QCOMPARE(env->errors, QStringList({QStringLiteral("Konnte Daten für '%1' nicht holen").arg(path)}));
+        QVERIFY(QFileInfo(path).isDir());
+    }
+
+    void aSettingsDirectoryThatCannotBeWrittenIsToldOfOnce() {
+        const QString dir = QFileInfo(TRegIniFile::HivePath()).absolutePath();
+        {
+            QFile file(dir); // a file where the directory should be
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        TForm* f = MakeForm();
+        f->Show();
+        QVERIFY(StorageOf(f)->Restored());
+        f->Close();
+        delete f; // nothing was saved, so the end tries again
+        QCOMPARE(
+            env->errors,
+            QStringList({QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(TRegIniFile::HivePath())}));
+        QVERIFY(QFileInfo(dir).isFile());
     }
 
     void theIniStoreHoldsTheSameItems() {
