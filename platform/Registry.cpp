@@ -24,18 +24,21 @@ QString Quote(const QString& s) {
 // the closing quote. False when the string is not closed.
 bool Unquote(const QString& line, qsizetype& pos, QString& out) {
     out.clear();
-    for (++pos; pos < line.size(); ++pos) {
-        const QChar c = line[pos];
-        if (c == u'"') {
+    ++pos;
+    while (pos < line.size()) {
+        // Plain runs are taken whole: values may be megabytes long.
+        qsizetype end = pos;
+        while (end < line.size() && line[end] != u'"' && line[end] != u'\\')
+            ++end;
+        out += QStringView(line).sliced(pos, end - pos);
+        pos = end;
+        if (pos >= line.size()) return false;
+        if (line[pos] == u'"') {
             ++pos;
             return true;
         }
-        if (c == u'\\') {
-            if (++pos >= line.size()) return false;
-            out += line[pos];
-            continue;
-        }
-        out += c;
+        if (++pos >= line.size()) return false;
+        out += line[pos++];
     }
     return false;
 }
@@ -280,8 +283,12 @@ QString TRegIniFile::ReadString(const QString& section, const QString& ident, co
     if (!k) return def;
     for (const auto& v : k->values) {
         if (!SamePath(v.name, ident)) continue;
-        if (v.kind == Value::Other)
-            throw ERegistryException(QStringLiteral("Ungültiger Datentyp für '%1'").arg(ident));
+        if (v.kind == Value::Other) {
+            ERegistryException e(QStringLiteral("Ungültiger Datentyp für '%1'").arg(ident));
+            // Every show of a form would stop at the same value again: told once.
+            e.SetSubject(QStringLiteral("type ") + k->path + u'\\' + v.name);
+            throw e;
+        }
         QString text;
         if (!TextOf(v, text))
             throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht holen").arg(ident));

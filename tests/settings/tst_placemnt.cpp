@@ -247,6 +247,11 @@ private slots:
         QCOMPARE(env->errors, QStringList({"Ungültiger Datentyp für 'NormPos'"}));
         QCOMPARE(EditOf(f)->Text(), "sample");
         QVERIFY(!StorageOf(f)->Restored());
+        // Each show stops there again, but the user has been told.
+        f->Hide();
+        f->Show();
+        QVERIFY(f->Visible() && !StorageOf(f)->Restored());
+        QCOMPARE(env->errors.size(), 1);
         f->Close();
         delete f;
         QVERIFY(HiveText().contains("\"NormPos\"=dword:00000064"));
