@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -22,7 +21,7 @@ QString Quote(const QString& s) {
 
 // Reads a quoted string starting at pos (on the opening quote); pos ends after
 // the closing quote. False when the string is not closed.
-bool Unquote(const QString& line, qsizetype& pos, QString& out) {
+bool Unquote(QStringView line, qsizetype& pos, QString& out) {
     out.clear();
     ++pos;
     while (pos < line.size()) {
@@ -30,7 +29,7 @@ bool Unquote(const QString& line, qsizetype& pos, QString& out) {
         qsizetype end = pos;
         while (end < line.size() && line[end] != u'"' && line[end] != u'\\')
             ++end;
-        out += QStringView(line).sliced(pos, end - pos);
+        out += line.sliced(pos, end - pos);
         pos = end;
         if (pos >= line.size()) return false;
         if (line[pos] == u'"') {
@@ -124,8 +123,8 @@ TRegIniFile::TRegIniFile(const QString& baseKey) : TCustomIniFile(HivePath()) {
     FBase = Root;
     FBase = KeyPath(base);
     Open();
-    const QString path = FBase;
-    Change([this, path] { CreateKey(path); });
+    // Made when missing; a store only read from then has nothing to write.
+    if (const QString path = FBase; !FindKey(path)) Change([this, path] { CreateKey(path); });
 }
 
 TRegIniFile::~TRegIniFile() {
@@ -180,25 +179,26 @@ void TRegIniFile::Clear() {
 
 bool TRegIniFile::Parse(const QByteArray& data) {
     QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decode(data);
+    const QString text = decode(data);
     if (decode.hasError() || text.contains(QChar())) return false;
-    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
-    QStringList lines = text.split(u'\n');
+    // Views into the text: values may be megabytes long, and are copied once, when kept.
+    QList<QStringView> lines = QStringView(text).split(u'\n');
     for (auto& l : lines)
         if (l.endsWith(u'\r')) l.chop(1);
+    if (!lines.isEmpty() && lines.front().startsWith(QChar(0xFEFF))) lines.front() = lines.front().sliced(1);
     if (lines.isEmpty() || lines.front() != Header) return false;
     Key* current = nullptr;
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QString line = lines[i];
+        const QStringView line = lines[i];
         if (line.trimmed().isEmpty() || line.startsWith(u';')) continue;
         if (line.startsWith(u'[')) {
             if (!line.endsWith(u']')) return false;
-            const QString path = line.mid(1, line.size() - 2);
-            const QStringList parts = path.split(u'\\');
+            const QStringView path = line.sliced(1, line.size() - 2);
+            const auto parts = path.split(u'\\');
             if (path.startsWith(u'-') ||
-                std::any_of(parts.begin(), parts.end(), [](const QString& p) { return p.isEmpty(); }))
+                std::any_of(parts.begin(), parts.end(), [](QStringView p) { return p.isEmpty(); }))
                 return false;
-            current = &CreateKey(path);
+            current = &CreateKey(path.toString());
             continue;
         }
         if (!current) return false;
@@ -210,26 +210,28 @@ bool TRegIniFile::Parse(const QByteArray& data) {
             return false;
         }
         if (pos >= line.size() || line[pos] != u'=') return false;
-        QString data = line.mid(pos + 1);
+        const QStringView data = line.sliced(pos + 1);
         if (data.startsWith(u'"')) {
             qsizetype p = 0;
-            if (!Unquote(data, p, v.text) || !data.mid(p).trimmed().isEmpty()) return false;
+            if (!Unquote(data, p, v.text) || !data.sliced(p).trimmed().isEmpty()) return false;
             v.kind = Value::Text;
         } else if (data.startsWith(QLatin1String("dword:"))) {
-            if (!QRegularExpression(QStringLiteral("^dword:[0-9a-fA-F]{8}$")).match(data).hasMatch())
-                return false;
+            const QStringView digits = data.sliced(6);
+            if (digits.size() != 8 || !std::all_of(digits.begin(), digits.end(), IsHexDigit)) return false;
             v.kind = Value::Other;
-            v.raw = data;
+            v.raw = data.toString();
         } else if (data.startsWith(QLatin1String("hex"))) {
+            QString bytes = data.toString();
             // Long byte lists go on over lines that end in a backslash.
-            while (data.endsWith(u'\\')) {
+            while (bytes.endsWith(u'\\')) {
                 if (++i >= lines.size()) return false;
-                data += u'\n' + lines[i];
+                bytes += u'\n';
+                bytes += lines[i];
             }
             int type = 0;
-            if (!ParseHex(data, type, nullptr)) return false;
+            if (!ParseHex(bytes, type, nullptr)) return false;
             v.kind = type == 1 || type == 2 ? Value::HexText : Value::Other;
-            v.raw = data;
+            v.raw = std::move(bytes);
         } else {
             return false;
         }
