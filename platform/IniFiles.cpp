@@ -250,6 +250,20 @@ void TCustomIniFile::WriteBool(const QString& section, const QString& ident, boo
     WriteString(section, ident, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
+QString TCustomIniFile::BaselineKey(const QString& where, const QString& ident) {
+    return where.toCaseFolded() + u'\n' + ident.toCaseFolded();
+}
+
+void TCustomIniFile::NoteRead(const QString& where, const QString& ident, const QString& text) {
+    if (FBaseline) FBaseline->insert(BaselineKey(where, ident), text);
+}
+
+bool TCustomIniFile::OwnChange(const QString& where, const QString& ident, const QString& text) const {
+    if (!FBaseline) return true;
+    const auto it = FBaseline->constFind(BaselineKey(where, ident));
+    return it == FBaseline->cend() || *it != text;
+}
+
 // ---------------------------------------------------------------------------
 
 QString TIniFile::FilePath(const QString& fileName) {
@@ -334,7 +348,11 @@ const TIniFile::Section* TIniFile::FindSection(const QString& name) const {
 QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) {
     if (const Section* s = FindSection(section))
         for (const auto& l : s->lines)
-            if (l.entry && l.key.compare(ident, Qt::CaseInsensitive) == 0) return l.value.trimmed();
+            if (l.entry && l.key.compare(ident, Qt::CaseInsensitive) == 0) {
+                NoteRead(section, ident, l.value.trimmed());
+                return l.value.trimmed();
+            }
+    NoteRead(section, ident, def.trimmed());
     return def;
 }
 
@@ -351,7 +369,8 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
     if (const Section* s = FindSection(section))
         for (const auto& l : s->lines)
             if (l.entry && l.key.compare(key, Qt::CaseInsensitive) == 0 && l.value == value) return;
-    Change([this, section, ident = key, value] {
+    const bool own = OwnChange(section, key, value.trimmed());
+    Change([this, section, ident = key, value, own] {
         Section* s = FindSection(section);
         if (!s) {
             FSections.push_back({section, {}});
@@ -361,6 +380,7 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
         for (auto it = s->lines.begin(); it != s->lines.end(); ++it) {
             if (!it->entry) continue;
             if (it->key.compare(ident, Qt::CaseInsensitive) == 0) {
+                if (!own) return;
                 it->value = value;
                 it->changed = true;
                 return;

@@ -282,8 +282,8 @@ QString TRegIniFile::ReadString(const QString& section, const QString& ident, co
         return def; // a key that cannot exist is not there
     }
     const Key* k = FindKey(path);
-    if (!k) return def;
-    for (const auto& v : k->values) {
+    static const std::vector<Value> none;
+    for (const auto& v : k ? k->values : none) {
         if (!SamePath(v.name, ident)) continue;
         if (v.kind == Value::Other) {
             ERegistryException e(QStringLiteral("Ungültiger Datentyp für '%1'").arg(ident));
@@ -294,8 +294,10 @@ QString TRegIniFile::ReadString(const QString& section, const QString& ident, co
         QString text;
         if (!TextOf(v, text))
             throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht holen").arg(ident));
+        NoteRead(path, ident, text);
         return text;
     }
+    NoteRead(path, ident, def);
     return def;
 }
 
@@ -327,10 +329,12 @@ void TRegIniFile::WriteString(const QString& section, const QString& ident, cons
     if (const Key* k = FindKey(path))
         for (const auto& v : k->values)
             if (QString now; SamePath(v.name, ident) && TextOf(v, now) && now == text) return;
-    Change([this, path, ident, text] {
+    const bool own = OwnChange(path, ident, text);
+    Change([this, path, ident, text, own] {
         Key& k = CreateKey(path);
         for (auto& v : k.values)
             if (SamePath(v.name, ident)) {
+                if (!own) return;
                 v.kind = Value::Text;
                 v.text = text;
                 v.raw.clear();

@@ -41,8 +41,9 @@ class TstPlacemnt : public QObject {
     Q_OBJECT
     std::unique_ptr<TestEnvironment> env;
 
-    TForm* MakeForm(const QString& formProps = {}, const QString& storageProps = {}) {
-        auto* f = new TForm(Application);
+    TForm* MakeForm(const QString& formProps = {}, const QString& storageProps = {},
+                    TComponent* owner = Application) {
+        auto* f = new TForm(owner);
         TFormReader::ReadFormText(
             f,
             "F: TForm {\n Left = 100\n Top = 80\n Width = 400\n Height = 300\n" + formProps +
@@ -333,6 +334,44 @@ private slots:
         QCOMPARE(env->errors.size(), 1);
         QCOMPARE(Stored("NormPos"), "100,80,500,380");
         QCOMPARE(QFileInfo(path).dir().entryList({"registry.reg.bad-*"}).size(), 1);
+    }
+
+    void twoCopiesSavingKeepEachOthersChanges() {
+        WriteHive("\"NormPos\"=\"100,50,700,500\"\n\"Edit1_Text\"=\"old\"\n");
+        // Two copies of one form, as two running copies of the program have them.
+        TForm* a = MakeForm();
+        std::unique_ptr<TForm> second(MakeForm({}, {}, nullptr));
+        TForm* b = second.get();
+        a->Show();
+        b->Show();
+        EditOf(b)->SetText("from b");
+        a->SetBounds(100, 50, 500, 400);
+        b->Close();
+        a->Close(); // saves its unchanged text too, which must not undo b's
+        QCOMPARE(Stored("Edit1_Text"), "from b");
+        QCOMPARE(Stored("NormPos"), "100,50,600,450");
+        // Changed by both: the later save wins.
+        a->Show();
+        b->Show();
+        EditOf(a)->SetText("a again");
+        EditOf(b)->SetText("b again");
+        a->Close();
+        b->Close();
+        QCOMPARE(Stored("Edit1_Text"), "b again");
+        // A value gone from the file is written again, changed or not.
+        WriteHive("");
+        a->Show();
+        a->Close();
+        QCOMPARE(Stored("Edit1_Text"), "a again");
+        // Absent when both restored (a first start): what each held is its base.
+        WriteHive("");
+        a->Show();
+        b->Show();
+        EditOf(a)->SetText("a third");
+        a->Close();
+        b->Close();
+        QCOMPARE(Stored("Edit1_Text"), "a third");
+        QVERIFY(env->errors.isEmpty());
     }
 
     void aSettingsFileThatCannotBeReadIsToldOfOnceAndKept() {
