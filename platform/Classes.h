@@ -28,10 +28,16 @@ public:
     explicit Exception(QString message);
     const QString& Message() const noexcept { return FMessage; }
     const char* what() const noexcept override { return FUtf8.c_str(); }
+    // Errors that would recur at every use of the same thing (a settings file that
+    // cannot be read, say) name it here and are shown once per run; the operation
+    // they stop still stops every time.
+    const QString& Subject() const noexcept { return FSubject; }
+    void SetSubject(QString subject) { FSubject = std::move(subject); }
 
 private:
     QString FMessage;
     std::string FUtf8;
+    QString FSubject;
 };
 
 #define GLYVEX_EXCEPTION(Name, Base)                                                                         \

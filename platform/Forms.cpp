@@ -833,6 +833,10 @@ void TApplication::HandleException(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const Exception& e) {
+        if (!e.Subject().isEmpty()) {
+            if (FToldSubjects.contains(e.Subject())) return;
+            FToldSubjects.insert(e.Subject());
+        }
         message = e.Message();
     } catch (const std::exception& e) {
         message = QString::fromUtf8(e.what());
@@ -843,6 +847,8 @@ void TApplication::HandleException(std::exception_ptr error) {
         OnException(message);
         return;
     }
+    // A message box leaves no trace once dismissed; the error output keeps it.
+    qWarning("%s", qUtf8Printable(message));
     QMessageBox::critical(nullptr, FTitle, message);
 }
 

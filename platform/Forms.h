@@ -331,6 +331,8 @@ public:
     bool Terminated() const { return FTerminated; }
     void ProcessMessages();
 
+    // Shows the error's message and writes it to the error output; an error about a
+    // subject already told of in this run is not shown again.
     void HandleException(std::exception_ptr error);
     // Replaces the message box (tests read the message this way).
     std::function<void(const QString&)> OnException;
@@ -341,6 +343,7 @@ protected:
 private:
     QString FTitle;
     QString FHelpFile;
+    QSet<QString> FToldSubjects;
     std::unique_ptr<THelpViewer> FHelpViewer;
     TCustomForm* FMainForm = nullptr;
     bool FRunning = false;

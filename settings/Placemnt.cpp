@@ -356,6 +356,7 @@ std::unique_ptr<TCustomIniFile> TFormPlacement::OpenStore() const {
 
 template <class F> void TFormPlacement::WithStore(F step) {
     std::unique_ptr<TCustomIniFile> store = OpenStore();
+    store->SetBaseline(&FBaseline);
     FStore = store.get();
     try {
         step();
@@ -383,6 +384,7 @@ void TFormPlacement::SaveToStore() {
 
 void TFormPlacement::RestoreFromStore() {
     FSaved = false;
+    FBaseline.clear();
     WithStore([&] {
         RestoreValues();
         FRestored = true;

@@ -166,6 +166,9 @@ private:
     bool FMaximizeAllowed = true;
     bool FHooked = false;
     TCustomIniFile* FStore = nullptr;
+    // What the last restore read: a save writes over another running copy's values
+    // only where this form changed them.
+    TCustomIniFile::TBaseline FBaseline;
     TRxWindowHook* FWinHook = nullptr; // owned as a component
     TNotifyEvent FOnSavePlacement, FOnRestorePlacement;
     TNotifyEvent FSaveFormShow, FSaveFormDestroy;
