@@ -115,3 +115,119 @@ write("formreader", "values.gxf", '''Form: TFuzzForm {
 }
 '''.encode("utf-8"))
 write("translation", "short.txt", b"_Form\nDeutsch\n_Label1\n")
+
+# Registry hives: what the program writes, and the export format's other value types,
+# escapes, comments, line ends and case.
+HEADER = b"Windows Registry Editor Version 5.00\n\n"
+write("registry", "glyvex.reg", HEADER + b"""[HKEY_CURRENT_USER\\Software\\glyvex]
+
+[HKEY_CURRENT_USER\\Software\\Tandor\\Glyvex\\Forms]
+"Flags"="0"
+"ShowCmd"="1"
+"MinMaxPos"="-1,-1,-4,-4"
+"NormPos"="100,80,746,552"
+"Visible"="0"
+"Edit1_Text"="Franz jagt im komplett verwahrlosten Taxi quer durch Bayern"
+"Translator1_CurrentLanguage"="English"
+
+[HKEY_CURRENT_USER\\Software\\Tandor\\Glyvex\\Forms\\info]
+"Flags"="0"
+"ShowCmd"="1"
+"MinMaxPos"="-1,-1,-1,-1"
+"NormPos"="300,200,620,380"
+"Visible"="1"
+
+""")
+write("registry", "types.reg", b"\xef\xbb\xbf" + HEADER.replace(b"\n", b"\r\n") + b"""; exported by hand\r
+[HKEY_CURRENT_USER\\Software\\Other]\r
+"Number"=dword:0000002a\r
+"Blob"=hex:01,02,03,\\\r
+  04,05\r
+"Wide"=hex(1):48,00,69,00,00,00\r
+"Expand"=hex(2):25,00,48,00,25,00,00,00\r
+"Multi"=hex(7):61,00,00,00,00,00\r
+@="default"\r
+"Quoted \\"name\\""="C:\\\\dir \\"q\\" \xc3\xa4\xe2\x82\xac"\r
+\r
+[hkey_current_user\\software\\OTHER]\r
+"number"="replaced"\r
+\r
+[HKEY_LOCAL_MACHINE\\Kept]\r
+\r
+[HKEY_CURRENT_USER\\Empty]\r
+""")
+write("registry", "lines.reg", HEADER + b"""[HKEY_CURRENT_USER\\Software\\glyvex\\Lines]
+"Text"=hex(1):6f,00,6e,00,65,00,0a,00,74,00,77,00,6f,00,0d,00,0a,00,00,00
+"Tab"=hex(1):61,00,09,00,62,00,00,00
+"Odd"=hex(1):61,00,62
+"Surrogate"=hex(1):3d,d8,00,de,00,d8,00,00
+"Trailing"="  blanks  "  
+
+""")
+
+# INI files: the placement items as the INI store writes them, and lines it keeps as
+# they are. The fuzz target also writes a section, key and value from the first lines.
+write("inifile", "glyvex.ini", b"""[TForm1]
+Flags=0
+ShowCmd=1
+MinMaxPos=-1,-1,-4,-4
+NormPos=100,80,746,552
+Visible=0
+Edit1_Text=Franz jagt im komplett verwahrlosten Taxi quer durch Bayern
+Translator1_CurrentLanguage=English
+[TForm1.Memo1_Lines]
+Count=2
+Item0=  first  
+Item1=second
+""")
+write("inifile", "odd.ini", b"""\xef\xbb\xbfForms\r
+ Key \r
+ two words \r
+; comment=not a value\r
+head=before any section\r
+[Forms]\r
+  Flags = 0  \r
+no equals sign here\r
+=empty key\r
+[forms] trailing text\r
+Flags=duplicate section\r
+[]\r
+K=in the nameless section\r
+[Other\r
+A=1=2\r
+""")
+
+# Stored properties: the locale, then one line per read in the order the reads happen:
+# Edit1.Text, Translator1.CurrentLanguage, Edit1.Font (Name, Size, Height, Style, Color),
+# then every property of the target's component (Tag, Number, Small, Unsigned, Byte,
+# Letter, Wide, Shade, Language, Flag, Single, Real, Text, Bits, Styles, Inner: Value,
+# Lines (Count, items), Font; Items (Count, items), Font), then the placement (Flags,
+# MinMaxPos, NormPos, ShowCmd). A line holding one zero character is an absent item.
+ABSENT = "\0"
+
+
+def props(name, locale, edit, font, component, inner_value, inner_lines, inner_font, items, font2,
+          placement):
+    lines = [locale, *edit, *font, *component, inner_value, str(len(inner_lines)), *inner_lines,
+             *inner_font, str(len(items)), *items, *font2, *placement]
+    write("storedprops", name, ("\n".join(lines) + "\n").encode("utf-8"))
+
+
+props("plain.txt", "C", ["Franz jagt im komplett verwahrlosten Taxi", "English"],
+      ["DejaVu Sans", "12", "-16", "[fsBold,fsItalic]", "255"],
+      ["0", "42", "-32768", "4294967295", "255", "x", "\u00df", "SHGREEN", "english", "TRUE", "3.14159",
+       "-1.5e-300", "  padded  ", "[b30, b0 b5]", "[fsUnderline]"],
+      "-2147483648", ["  first  ", "second"], ["Liberation Serif", "9", "-12", "[]", "0"],
+      ["a", "b", "c"], ["DejaVu Sans Mono", "72", "-96", "[fsStrikeOut]", "$00FF00"],
+      ["0", "-1,-1,-4,-4", "100,80,746,552", "1"])
+props("german.txt", "de_DE", ["  Grüße  ", "German"],
+      ["Noto Sans", "0x10", "", "[fsItalic,fsBold]", "-2147483640"],
+      ["$FFFFFFFF", "+7", "0x7FFF", "$ffffffff", "-1", "", "", "shBlue", "GERMAN", "false", "3,5",
+       "1,25E+10", "", "[]", "[fsBold fsbold]"],
+      ABSENT, [], [ABSENT] * 5, [], [ABSENT] * 5, ["3", "0,0,0,0", "30,40", "2"])
+props("bad.txt", "en_US", ["", "Klingon"],
+      ["", "99999999999", "-2147483648", "[nothing", "red"],
+      ["12abc", "0x", "-$80000000", "$", "- 1", "\t", "\U0001F600", "shgreen", "1", "yes", "nan",
+       "inf", "\t\t", "[b99,,,b16]", "fsBold]"],
+      "2147483647", ["only"], ["", "-2147483648", "2147483647", "[fsBold]", "x"],
+      ["-1"], ["", "", "", "", ""], ["x", "a b c d", "700,500,100,50", "9"])

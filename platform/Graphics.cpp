@@ -6,6 +6,10 @@
 #include <QApplication>
 #include <QPalette>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
 int MulDiv(int a, int b, int c) {
     if (c == 0) return -1;
     long long p = static_cast<long long>(a) * b;
@@ -14,7 +18,10 @@ int MulDiv(int a, int b, int c) {
         p = -p;
         q = -q;
     }
-    return int(p >= 0 ? (p + q / 2) / q : -((-p + q / 2) / q));
+    const long long r = p >= 0 ? (p + q / 2) / q : -((-p + q / 2) / q);
+    // Like the window system's: a result out of range is -1. The range is kept
+    // symmetric, so every result can be negated.
+    return r < -INT_MAX || r > INT_MAX ? -1 : int(r);
 }
 
 QColor ColorToQColor(TColor color) {
@@ -55,6 +62,10 @@ void TFont::SetName(const QString& value) {
 
 int TFont::Size() const {
     return -MulDiv(FHeight, 72, ScreenPPI());
+}
+
+int TFont::PixelSize() const {
+    return int(std::min<long long>(std::abs(static_cast<long long>(FHeight)), MaxPixelSize));
 }
 
 void TFont::SetSize(int points) {

@@ -10,7 +10,8 @@
 
 QColor ColorToQColor(TColor color);
 
-// Rounded a * b / c, as the window system computes point and pixel conversions.
+// Rounded a * b / c, as the window system computes point and pixel conversions;
+// -1 when c is 0 or the result lies beyond ±2147483647.
 int MulDiv(int a, int b, int c);
 
 class TFont : public TPersistent {
@@ -36,8 +37,11 @@ public:
     TColor Color() const { return FColor; }
     void SetColor(TColor value);
 
-    // Character height in pixels (the em size the font is drawn at).
-    int PixelSize() const { return FHeight < 0 ? -FHeight : FHeight; }
+    // Character height in pixels (the em size the font is drawn at), up to
+    // MaxPixelSize whatever the height says.
+    int PixelSize() const;
+    // Far beyond any screen, and well within what Qt's fixed-point text metrics hold.
+    static constexpr int MaxPixelSize = 32767;
     QFont ToQFont() const;
     void Assign(TPersistent* Source) override;
     bool SameAs(const TFont& o) const;

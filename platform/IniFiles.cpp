@@ -39,10 +39,11 @@ bool StrToIntCheck(const QString& text, int& value) {
     const qulonglong n = t.toULongLong(&ok, base);
     if (!ok) return false;
     if (base == 16) {
-        // Hexadecimal spells the 32 bits, so $FFFFFFFF is -1.
+        // Hexadecimal spells the 32 bits, so $FFFFFFFF is -1; a sign negates them
+        // the same way (-$80000000 is the lowest integer, not an overflow).
         if (n > 0xFFFFFFFFull) return false;
-        const auto bits = qint32(quint32(n));
-        value = negative ? -bits : bits;
+        const auto bits = quint32(n);
+        value = int(negative ? 0u - bits : bits);
         return true;
     }
     const qlonglong limit = negative ? 2147483648LL : 2147483647LL;
@@ -298,7 +299,10 @@ bool TIniFile::Parse(const QByteArray& data) {
     QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decode(data);
     if (decode.hasError()) return false;
-    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
+    // Byte-order marks at the start are marks, however many: a first line kept with
+    // one would lose it when written back (the mark is dropped on reading).
+    while (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
     QStringList lines = text.split(u'\n');
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
     for (QString line : lines) {
@@ -336,8 +340,10 @@ QByteArray TIniFile::Serialize() const {
 }
 
 TIniFile::Section* TIniFile::FindSection(const QString& name) {
+    // Names are read trimmed from the file, so they are looked up trimmed.
+    const QString wanted = name.trimmed();
     for (auto& s : FSections)
-        if (s.name.compare(name, Qt::CaseInsensitive) == 0) return &s;
+        if (s.name.compare(wanted, Qt::CaseInsensitive) == 0) return &s;
     return nullptr;
 }
 
@@ -345,32 +351,36 @@ const TIniFile::Section* TIniFile::FindSection(const QString& name) const {
     return const_cast<TIniFile*>(this)->FindSection(name);
 }
 
-QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) {
+const TIniFile::Line* TIniFile::FindKey(const QString& section, const QString& ident) const {
+    // Keys are read and written trimmed, so they are looked up trimmed.
+    const QString key = ident.trimmed();
     if (const Section* s = FindSection(section))
         for (const auto& l : s->lines)
-            if (l.entry && l.key.compare(ident, Qt::CaseInsensitive) == 0) {
-                NoteRead(section, ident, l.value.trimmed());
-                return l.value.trimmed();
-            }
-    NoteRead(section, ident, def.trimmed());
-    return def;
+            if (l.entry && l.key.compare(key, Qt::CaseInsensitive) == 0) return &l;
+    return nullptr;
+}
+
+QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) {
+    // What was read is remembered, so that a later write of the same value is no change of ours.
+    const Line* l = FindKey(section, ident);
+    NoteRead(section.trimmed(), ident.trimmed(), l ? l->value.trimmed() : def.trimmed());
+    return l ? l->value.trimmed() : def;
 }
 
 void TIniFile::WriteString(const QString& section, const QString& ident, const QString& value) {
-    // Nothing may be written that would read back as something else.
+    // Nothing may be written that would read back as something else (UTF-8 has no
+    // spelling for half a surrogate pair).
     auto breaks = [](const QString& s) {
-        return s.contains(u'\n') || s.contains(u'\r') || s.contains(QChar());
+        return s.contains(u'\n') || s.contains(u'\r') || s.contains(QChar()) || !s.isValidUtf16();
     };
     const QString key = ident.trimmed();
     if (breaks(section) || section.contains(u']') || breaks(ident) || ident.contains(u'=') ||
         key.startsWith(u'[') || key.startsWith(u';') || breaks(value))
         WriteFailed();
     // A value left as it was is no change of ours: another copy's newer value stays.
-    if (const Section* s = FindSection(section))
-        for (const auto& l : s->lines)
-            if (l.entry && l.key.compare(key, Qt::CaseInsensitive) == 0 && l.value == value) return;
-    const bool own = OwnChange(section, key, value.trimmed());
-    Change([this, section, ident = key, value, own] {
+    if (const Line* l = FindKey(section, key); l && l->value == value) return;
+    const bool own = OwnChange(section.trimmed(), key, value.trimmed());
+    Change([this, section = section.trimmed(), ident = key, value, own] {
         Section* s = FindSection(section);
         if (!s) {
             FSections.push_back({section, {}});
@@ -397,7 +407,7 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
 }
 
 void TIniFile::EraseSection(const QString& section) {
-    Change([this, section] {
+    Change([this, section = section.trimmed()] {
         std::erase_if(FSections,
                       [&](const Section& s) { return s.name.compare(section, Qt::CaseInsensitive) == 0; });
     });
@@ -408,10 +418,7 @@ bool TIniFile::SectionExists(const QString& section) const {
 }
 
 bool TIniFile::ValueExists(const QString& section, const QString& ident) const {
-    if (const Section* s = FindSection(section))
-        for (const auto& l : s->lines)
-            if (l.entry && l.key.compare(ident, Qt::CaseInsensitive) == 0) return true;
-    return false;
+    return FindKey(section, ident) != nullptr;
 }
 
 QStringList TIniFile::ReadSections() const {
@@ -419,4 +426,12 @@ QStringList TIniFile::ReadSections() const {
     for (const auto& s : FSections)
         r << s.name;
     return r;
+}
+
+QStringList TIniFile::ReadSection(const QString& section) const {
+    QStringList keys;
+    if (const Section* s = FindSection(section))
+        for (const auto& l : s->lines)
+            if (l.entry) keys << l.key;
+    return keys;
 }

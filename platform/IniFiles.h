@@ -91,9 +91,9 @@ private:
 };
 
 // Profile-file semantics: [Section] lines and key=value lines; sections and keys
-// compare ignoring case and keep the case they were first written with; values
-// are stored verbatim and read with surrounding blanks removed. Other lines are
-// kept as they are.
+// compare ignoring case and surrounding blanks and keep the case they were first
+// written with; values are stored verbatim and read with surrounding blanks
+// removed. Other lines are kept as they are.
 class TIniFile : public TCustomIniFile {
     Q_OBJECT
 public:
@@ -107,6 +107,8 @@ public:
     bool SectionExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& ident) const;
     QStringList ReadSections() const;
+    // The keys of a section in their order (of its first occurrence).
+    QStringList ReadSection(const QString& section) const;
 
     // Where a file name given to the store is kept.
     static QString FilePath(const QString& fileName);
@@ -132,6 +134,7 @@ private:
     };
     Section* FindSection(const QString& name);
     const Section* FindSection(const QString& name) const;
+    const Line* FindKey(const QString& section, const QString& ident) const;
     std::vector<Line> FHead; // lines before the first section
     std::vector<Section> FSections;
 };

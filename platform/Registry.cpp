@@ -46,6 +46,12 @@ bool HasControl(const QString& s) {
     return std::any_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
+// Text the file holds as it is: no control characters and no half of a surrogate pair
+// (UTF-8 has no spelling for one).
+bool Plain(const QString& s) {
+    return !HasControl(s) && s.isValidUtf16();
+}
+
 int ComparePaths(const QString& a, const QString& b) {
     const QStringList x = a.split(u'\\'), y = b.split(u'\\');
     for (qsizetype i = 0; i < std::min(x.size(), y.size()); ++i)
@@ -151,8 +157,7 @@ QString TRegIniFile::KeyPath(const QString& section) const {
     if (path.endsWith(u'\\')) path.chop(1);
     const QStringList parts = path.split(u'\\');
     // Every step of a key path needs a name, and a name of printable characters.
-    if (std::any_of(parts.begin(), parts.end(),
-                    [](const QString& p) { return p.isEmpty() || HasControl(p); }))
+    if (std::any_of(parts.begin(), parts.end(), [](const QString& p) { return p.isEmpty() || !Plain(p); }))
         throw ERegistryException(QStringLiteral("Erzeugung von Schlüssel %1 misslungen").arg(section));
     return path;
 }
@@ -258,7 +263,7 @@ QByteArray TRegIniFile::Serialize() const {
             out += (v.name.isEmpty() ? QStringLiteral("@") : Quote(v.name)) + u'=';
             if (v.kind != Value::Text) {
                 out += v.raw;
-            } else if (HasControl(v.text)) {
+            } else if (!Plain(v.text)) {
                 QStringList bytes;
                 for (QChar c : v.text)
                     bytes << QString::asprintf("%02x", c.unicode() & 0xFF)
@@ -321,7 +326,7 @@ bool TRegIniFile::TextOf(const Value& v, QString& text) {
 
 void TRegIniFile::WriteString(const QString& section, const QString& ident, const QString& value) {
     const QString path = KeyPath(section);
-    if (HasControl(ident))
+    if (!Plain(ident))
         throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(ident));
     // The registry's text type ends at the first zero.
     const QString text = value.left(value.indexOf(QChar()) < 0 ? value.size() : value.indexOf(QChar()));
@@ -369,4 +374,22 @@ bool TRegIniFile::ValueExists(const QString& section, const QString& ident) cons
     } catch (const ERegistryException&) {
         return false;
     }
+}
+
+QStringList TRegIniFile::ReadSection(const QString& section) const {
+    QStringList names;
+    try {
+        if (const Key* k = FindKey(KeyPath(section)))
+            for (const auto& v : k->values)
+                names << v.name;
+    } catch (const ERegistryException&) {
+    }
+    return names;
+}
+
+QStringList TRegIniFile::KeyPaths() const {
+    QStringList paths;
+    for (const auto& k : FKeys)
+        paths << k.path;
+    return paths;
 }

@@ -9,8 +9,9 @@
 // Key paths and value names compare ignoring case and keep the case they were
 // made with; keys without values are kept. Values of other types ("dword:",
 // "hex...:") are kept as they are and read as "not text". Text holding line
-// breaks or other control characters is written as "hex(1):" (the registry's
-// text type spelt in bytes), so every text comes back as written.
+// breaks or other control characters, or half of a surrogate pair, is written as
+// "hex(1):" (the registry's text type spelt in bytes), so every text comes back
+// as written.
 #pragma once
 
 #include "IniFiles.h"
@@ -34,6 +35,10 @@ public:
 
     bool KeyExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& ident) const;
+    // The names of a key's values in their order; none when the key is absent.
+    QStringList ReadSection(const QString& section) const;
+    // Every key of the hive by its full path, as kept (keys outside HKEY_CURRENT_USER too).
+    QStringList KeyPaths() const;
     // The full path of the base key ("HKEY_CURRENT_USER\...").
     QString CurrentPath() const { return FBase; }
 

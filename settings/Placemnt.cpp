@@ -9,6 +9,9 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
+#include <QWidget>
+
+#include <cstdlib>
 
 // ---------------------------------------------------------------------------
 // Default names
@@ -141,6 +144,11 @@ void ReadWindowPlacement(TCustomForm* form, TObject* store, const QString& secti
             wp.normalRight = w[2];
             wp.normalBottom = w[3];
         }
+        // Edges beyond any desktop are damage, not a placement (and would overflow below).
+        const auto placeable = [](int edge) { return std::abs(qint64(edge)) <= QWIDGETSIZE_MAX; };
+        if (found && !(placeable(wp.normalLeft) && placeable(wp.normalTop) && placeable(wp.normalRight) &&
+                       placeable(wp.normalBottom)))
+            found = false;
         if (found) {
             // A form whose border cannot be dragged keeps its own size.
             if (form->BorderStyle() != bsSizeable && form->BorderStyle() != bsSizeToolWin) {

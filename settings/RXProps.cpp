@@ -546,12 +546,20 @@ void TPropsStorage::LoadObject(const TPropInfo& info) {
                            count))
             count = 0;
         if (count > 0) {
+            // The count is only as good as the file: the lines end at the first item that
+            // is not there, so a damaged count cannot make a load read (and hold) billions.
+            // No stored text is a lone zero character (neither store can hold one).
+            const QString absent(QChar(0));
             TStringList loaded;
-            for (int i = 0; i < count; ++i)
-                loaded.Add(ReadString(section, QStringLiteral("Item%1").arg(i), QString()));
-            if (info.Prop.isWritable())
+            for (int i = 0; i < count; ++i) {
+                const QString line = ReadString(section, QStringLiteral("Item%1").arg(i), absent);
+                if (line == absent) break;
+                loaded.Add(line);
+            }
+            // Nothing there after all: the list keeps its lines.
+            if (loaded.Count() > 0 && info.Prop.isWritable())
                 SetObjectProp(Instance, info, &loaded);
-            else
+            else if (loaded.Count() > 0)
                 lines->Assign(&loaded);
         }
     }

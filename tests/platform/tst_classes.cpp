@@ -4,6 +4,8 @@
 
 #include "StdCtrls.h"
 
+#include <climits>
+
 class Probe : public TComponent {
 public:
     using TComponent::TComponent;
@@ -247,6 +249,10 @@ void TestClasses::fontPointsAndPixels() {
     QCOMPARE(MulDiv(-19, 72, 96), -14);
     QCOMPARE(MulDiv(1, 1, 2), 1);
     QCOMPARE(MulDiv(3, 1, 0), -1);
+    // Beyond the integers (or at the lowest, which has no negation): -1, as the window system says.
+    QCOMPARE(MulDiv(INT_MAX, 96, 72), -1);
+    QCOMPARE(MulDiv(-1610612736, 96, 72), -1);
+    QCOMPARE(MulDiv(INT_MIN, 72, 96), -1610612736);
     TFont f;
     int changes = 0;
     f.OnChange = [&] { ++changes; };
@@ -264,6 +270,12 @@ void TestClasses::fontPointsAndPixels() {
     env.screen.SetPixelsPerInch(120);
     f.SetHeight(-19);
     QCOMPARE(f.Size(), 11);
+    // Whatever height is stored, it is drawn at a size Qt's text metrics can hold.
+    f.SetHeight(INT_MIN);
+    QCOMPARE(f.PixelSize(), TFont::MaxPixelSize);
+    QCOMPARE(f.ToQFont().pixelSize(), TFont::MaxPixelSize);
+    f.SetSize(INT_MAX); // no pixel size for that: MulDiv's -1
+    QCOMPARE(f.Height(), 1);
 }
 
 void TestClasses::guardHandsErrorsToTheReport() {

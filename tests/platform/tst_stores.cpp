@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <climits>
+
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -141,6 +143,42 @@ private slots:
         QCOMPARE(reg.ReadString("\\Software\\Other", "Lines", ""), "one\ntwo\r\n");
     }
 
+    void halvesOfSurrogatePairsComeBackOrAreRefused() {
+        // UTF-8 cannot spell half a pair: such text goes in bytes, such names are refused.
+        const QString halves = QChar(0xD800) + QStringLiteral("x") + QChar(0xDC00);
+        {
+            TRegIniFile reg("Software\\tst");
+            reg.WriteString("K", "Halves", halves);
+            QVERIFY_THROWS_EXCEPTION(ERegistryException, reg.WriteString("K", halves, "v"));
+            QVERIFY_THROWS_EXCEPTION(ERegistryException, reg.WriteString("K\\" + halves, "V", "v"));
+            reg.UpdateFile();
+        }
+        QVERIFY(Read(hive).contains("\"Halves\"=hex(1):00,d8,78,00,00,dc,00,00\n"));
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadString("K", "Halves", ""), halves);
+
+        TIniFile ini("test.ini");
+        QVERIFY_THROWS_EXCEPTION(EIniFileException, ini.WriteString("S", "K", halves));
+        QVERIFY_THROWS_EXCEPTION(EIniFileException, ini.WriteString("S", halves, "v"));
+        QVERIFY_THROWS_EXCEPTION(EIniFileException, ini.WriteString(halves, "K", "v"));
+    }
+
+    void valueNamesAndKeysAreListed() {
+        Write(hive, "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\tst]\n"
+                    "\"B\"=\"1\"\n\"a\"=dword:00000001\n@=\"d\"\n\n[HKEY_LOCAL_MACHINE\\Other]\n\n");
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadSection(""), QStringList({"B", "a", ""}));
+        QCOMPARE(reg.ReadSection("Missing"), QStringList());
+        QCOMPARE(reg.ReadSection("\\\\bad"), QStringList());
+        QCOMPARE(reg.KeyPaths(),
+                 QStringList({"HKEY_CURRENT_USER\\Software\\tst", "HKEY_LOCAL_MACHINE\\Other"}));
+        TIniFile ini("test.ini");
+        ini.WriteString("S", "One", "1");
+        ini.WriteString("s", "Two", "2");
+        QCOMPARE(ini.ReadSection("S"), QStringList({"One", "Two"}));
+        QCOMPARE(ini.ReadSection("T"), QStringList());
+    }
+
     void malformedKeyPathsAndNamesAreRefused() {
         TRegIniFile reg("Software\\tst");
         try {
@@ -171,9 +209,9 @@ private slots:
 
     void integersTakeHexadecimalAndFallBackToTheDefault() {
         TRegIniFile reg("Software\\tst");
-        const std::pair<const char*, int> cases[] = {{"12", 12},   {"-7", -7},         {"0x1F", 31},
-                                                     {"$ff", 255}, {"$FFFFFFFF", -1},  {"12abc", 99},
-                                                     {"", 99},     {"99999999999", 99}};
+        const std::pair<const char*, int> cases[] = {
+            {"12", 12},    {"-7", -7}, {"0x1F", 31},        {"$ff", 255},           {"$FFFFFFFF", -1},
+            {"12abc", 99}, {"", 99},   {"99999999999", 99}, {"-$80000000", INT_MIN}};
         for (const auto& [text, expected] : cases) {
             reg.WriteString("K", "I", text);
             QCOMPARE(reg.ReadInteger("K", "I", 99), expected);
@@ -477,6 +515,29 @@ private slots:
         QCOMPARE(ini.ReadString("New", "Key", ""), "C:\\path \"as is\"");
         ini.EraseSection("other");
         QCOMPARE(ini.ReadSections(), QStringList({"Forms", "New"}));
+    }
+
+    void iniSectionsAndKeysCompareWithoutSurroundingBlanks() {
+        const QString path = TIniFile::FilePath("test.ini");
+        {
+            TIniFile ini("test.ini");
+            ini.WriteString(" Forms ", " Key ", "v");
+            ini.UpdateFile();
+        }
+        QCOMPARE(Read(path), QStringLiteral("[Forms]\nKey=v\n"));
+        TIniFile ini("test.ini");
+        QCOMPARE(ini.ReadString(" Forms ", " Key ", "x"), "v");
+        QVERIFY(ini.ValueExists("forms", "key\t"));
+        ini.EraseSection(" FORMS");
+        QVERIFY(!ini.SectionExists("Forms"));
+    }
+
+    void byteOrderMarksAtTheStartOfAnIniFileAreMarks() {
+        // However many: a first line kept with one would lose it when written back.
+        Write(TIniFile::FilePath("test.ini"), "\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF[S]\nK=v\n");
+        TIniFile ini("test.ini");
+        QCOMPARE(ini.ReadSections(), QStringList({"S"}));
+        QCOMPARE(ini.ReadString("S", "K", "x"), "v");
     }
 
     void iniFilesRefuseWhatWouldReadBackDifferently() {

@@ -186,6 +186,9 @@ private slots:
         QTest::newRow("inverted") << "700,500,100,50" << QRect(100, 80, 400, 300);
         QTest::newRow("two words") << "30,40" << QRect(30, 40, 470, 340);
         QTest::newRow("malformed word") << "abc 50 , 700,500" << QRect(100, 50, 600, 450);
+        // Edges beyond any desktop are damage (and their differences overflow).
+        QTest::newRow("width beyond the integers") << "-2147483640,50,500,300" << QRect(100, 80, 400, 300);
+        QTest::newRow("far off every desktop") << "20000000,50,20000600,300" << QRect(100, 80, 400, 300);
     }
     void storedNormalRectangles() {
         QFETCH(QString, normPos);

@@ -291,6 +291,30 @@ private slots:
         QCOMPARE(sample->Items()->ToStringList(), QStringList({"kept"}));
     }
 
+    void aDamagedCountReadsOnlyTheLinesThatAreThere() {
+        // A count far beyond the items must not make a load read (or hold) billions of lines;
+        // the reads are cut off here long before, which the load would swallow.
+        int reads = 0;
+        const auto read = storage.OnReadString;
+        storage.OnReadString = [&](const QString& sec, const QString& item, const QString& def) {
+            if (++reads > 1000) throw Exception("read on and on");
+            return read(sec, item, def);
+        };
+        sample->Items()->SetStrings({"kept"});
+        store.items["Sec.S_Items|Count"] = "2147483647";
+        store.items["Sec.S_Items|Item0"] = "a";
+        store.items["Sec.S_Items|Item1"] = "";
+        Load("Items");
+        QCOMPARE(sample->Items()->ToStringList(), QStringList({"a", ""}));
+        QVERIFY(reads < 10);
+        // A count with no items at all: the list keeps its lines.
+        store.items.remove("Sec.S_Items|Item0");
+        store.items.remove("Sec.S_Items|Item1");
+        sample->Items()->SetStrings({"kept"});
+        Load("Items");
+        QCOMPARE(sample->Items()->ToStringList(), QStringList({"kept"}));
+    }
+
     void nestedObjectsUseTheOwningPropertyAsPrefix() {
         sample->Inner()->Value = 9;
         sample->Inner()->Lines()->SetStrings({"x"});
