@@ -11,6 +11,9 @@
 #include "Unit4.h"
 #include "unit1.h"
 
+#include <QFile>
+#include <QGuiApplication>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -31,6 +34,23 @@ void RegisterGlyvexClasses() {
 QString FaceMetricsCacheFile() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
            QStringLiteral("/glyvex/facemetrics.cache");
+}
+
+QStringList InterfaceFontNames() {
+    QStringList names{QGuiApplication::font().family()};
+    static const QRegularExpression fontName(QStringLiteral(R"re(^\s*Font\.Name\s*=\s*"([^"\\]+)"\s*$)re"),
+                                             QRegularExpression::MultilineOption);
+    for (const char* definition :
+         {":/app/Unit2.gxf", ":/app/unit1.gxf", ":/app/Unit3.gxf", ":/app/Unit4.gxf"}) {
+        QFile file(QString::fromLatin1(definition));
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        const QString text = QString::fromUtf8(file.readAll());
+        for (auto it = fontName.globalMatch(text); it.hasNext();) {
+            const QString name = it.next().captured(1);
+            if (!names.contains(name)) names << name;
+        }
+    }
+    return names;
 }
 
 int RunGlyvex() {

@@ -2,10 +2,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Registers every component class that stored definitions may name.
 void RegisterGlyvexClasses();
 // Where face metrics are kept between runs.
 QString FaceMetricsCacheFile();
+// The font names the program's windows ask for first: the application's default font
+// and those the window definitions name. A hint for work done ahead; never required.
+QStringList InterfaceFontNames();
 // The main procedure, once the Qt application, screen and application objects exist.
 int RunGlyvex();

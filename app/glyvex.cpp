@@ -12,6 +12,7 @@ int main(int argc, char* argv[]) {
     // The face-metrics listing overlaps with Qt building its font database.
     auto metrics = std::make_unique<TFaceMetrics>(FaceMetricsCacheFile());
     metrics->buildInBackground();
+    metrics->prefetchSubstitutes(InterfaceFontNames());
     TScreen screen(QFontDatabase::families());
     screen.SetFaceMetrics(std::move(metrics));
     int result = 0;

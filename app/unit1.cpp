@@ -9,6 +9,8 @@
 #include <QFontMetrics>
 #include <QTimer>
 
+#include <algorithm>
+
 TForm1* Form1 = nullptr;
 
 TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
@@ -172,6 +174,90 @@ void TForm1::WarmNeighbours() {
     });
 }
 
+void TForm1::WarmTextPage() {
+    // Bold, Italic or a step of the size gives every field in view a face Qt has not
+    // used yet, and its first use costs a font-configuration match over all installed
+    // fonts: with thousands installed, tens of milliseconds per field. Once the Text page
+    // has been idle a moment, make those faces one per turn of the event loop, so input
+    // waits for one face at most and the next toggle finds them ready. The line heights
+    // of every family in the toggled styles come first, one style per turn.
+    const quint64 generation = ++FTextWarmGeneration;
+    FTextWarmQueue.clear();
+    FTextWarmStyles.clear();
+    constexpr int kIdleMs = 300;
+    QTimer::singleShot(kIdleMs, this, [this, generation] {
+        Guard([&] {
+            if (generation != FTextWarmGeneration || FClosing) return;
+            if (PageControl1->ActivePage() != TabSheet2) return;
+            const TFontStyles shown = (CheckBox1->Checked() ? TFontStyles(fsBold) : TFontStyles()) |
+                                      (CheckBox2->Checked() ? TFontStyles(fsItalic) : TFontStyles());
+            FTextWarmStyles = {shown ^ TFontStyles(fsBold), shown ^ TFontStyles(fsItalic)};
+            FTextWarmQueue = TextPageWarmList();
+            FTextWarmFonts.clear();
+            WarmTextPageStep(generation);
+        });
+    });
+}
+
+void TForm1::WarmTextPageStep(quint64 generation) {
+    if (generation != FTextWarmGeneration || FClosing || PageControl1->ActivePage() != TabSheet2) return;
+    if (!FTextWarmStyles.isEmpty()) {
+        Screen->PrepareFontLineHeights(ListBox1->Items()->ToStringList(), FTextWarmStyles.takeFirst());
+    } else if (!FTextWarmQueue.isEmpty()) {
+        const QFont font = FTextWarmQueue.takeFirst();
+        (void)QFontMetrics(font).height(); // makes the engine
+        FTextWarmFonts << font;            // held, so Qt keeps it
+    } else {
+        return;
+    }
+    QTimer::singleShot(0, this, [this, generation] { Guard([&] { WarmTextPageStep(generation); }); });
+}
+
+QList<QFont> TForm1::TextPageWarmList() const {
+    if (PageControl1->ActivePage() != TabSheet2) return {};
+    // Fields with a widget take their new font at once: those in view, and those within
+    // half a page of it, which the box readies for scrolling. Tops grow down the list and
+    // count from the visible origin.
+    const std::vector<TEdit*> fields = Editfields();
+    const int h = ScrollBox1->ClientHeight();
+    auto first = std::partition_point(fields.begin(), fields.end(),
+                                      [h](const TEdit* e) { return e->Top() + e->Height() <= -h / 2; });
+    std::vector<const TEdit*> inView, nearView;
+    for (auto it = first; it != fields.end() && (*it)->Top() < h + h / 2; ++it) {
+        const TEdit* e = *it;
+        if (e->Top() < h && e->Top() + e->Height() > 0)
+            inView.push_back(e);
+        else if (e->HandleAllocated())
+            nearView.push_back(e);
+    }
+    inView.insert(inView.end(), nearView.begin(), nearView.end());
+
+    const TFaceMetrics* metrics = Screen->FaceMetrics();
+    QList<QFont> bold, italic, sizes;
+    for (const TEdit* e : inView) {
+        const TFont* current = e->Font();
+        auto variant = [&](QList<QFont>& into, TFontStyles style, int size) {
+            // A face whose file cannot be read safely (a FIFO, say) never goes to Qt.
+            if (metrics &&
+                metrics->unreadable(current->Name(), style.testFlag(fsBold), style.testFlag(fsItalic)))
+                return;
+            TFont probe;
+            probe.SetName(current->Name());
+            probe.SetHeight(current->Height());
+            probe.SetStyle(style);
+            probe.SetSize(size);
+            into << probe.ToQFont();
+        };
+        const TFontStyles style = current->Style();
+        const int size = current->Size();
+        variant(bold, style ^ TFontStyles(fsBold), size);
+        variant(italic, style ^ TFontStyles(fsItalic), size);
+        if (size < TrackBar1->Max()) variant(sizes, style, size + 1);
+        if (size > TrackBar1->Min()) variant(sizes, style, size - 1);
+    }
+    return bold + italic + sizes;
+}
+
 void TForm1::ListBox1DblClick(TObject*) {
     PageControl1->SetActivePage(TabSheet1);
 }
@@ -308,6 +394,7 @@ void TForm1::RefreshEditfields() {
     if (Form2) Form2->Hide();
     ScrollBox1->VertScrollBar()->SetPosition(scrollPos);
     ScrollBox1->Show();
+    WarmTextPage();
 }
 
 void TForm1::Button1Click(TObject*) {

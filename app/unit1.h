@@ -14,6 +14,9 @@
 class TForm1 : public TForm {
     Q_OBJECT
 public:
+    // The faces the fields in view take after the next toggle of Bold, of Italic, or a
+    // step of the size, in that order; made ahead while the Text page is idle.
+    QList<QFont> TextPageWarmList() const;
     explicit TForm1(TComponent* AOwner);
 
     TStatusBar* StatusBar1 = nullptr;
@@ -101,12 +104,20 @@ private:
     void SelectionChanged();
     // Readies the preview fonts of the entries beside the selection while idle.
     void WarmNeighbours();
+    // Readies, while the Text page is idle, the faces the fields in view take after
+    // the next style toggle or size step.
+    void WarmTextPage();
+    void WarmTextPageStep(quint64 generation);
 
     int FEditTop = 0;
     bool FClosing = false;
     bool FRefreshing = false;
     bool FWarmScheduled = false;
     QList<QFont> FWarmFonts;
+    quint64 FTextWarmGeneration = 0;
+    QList<TFontStyles> FTextWarmStyles;
+    QList<QFont> FTextWarmQueue;
+    QList<QFont> FTextWarmFonts;
 };
 
 extern TForm1* Form1;

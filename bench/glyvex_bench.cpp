@@ -87,6 +87,7 @@ int RunOne() {
     phase.start();
     auto metrics = std::make_unique<TFaceMetrics>(FaceMetricsCacheFile());
     metrics->buildInBackground();
+    metrics->prefetchSubstitutes(InterfaceFontNames());
     const QStringList families = QFontDatabase::families();
     const double familiesMs = Ms(phase.nsecsElapsed());
     TScreen screen(families);
@@ -165,14 +166,20 @@ int RunOne() {
         Form1->CheckBox1->Toggle(); // as the user's click: refreshes, the Text page showing
         QCoreApplication::processEvents();
     };
+    // The user reads the page a moment before pressing Bold; the program may use that time.
+    Idle(2000);
     const double boldFirstMs = MedianMs(1, toggleBold);
     const double boldMs = MedianMs(6, toggleBold);
-    int size = Form1->TrackBar1->Position();
+    // One step of the slider (an arrow key on it), back and forth.
+    const int from = Form1->TrackBar1->Position();
+    const int to = from < Form1->TrackBar1->Max() ? from + 1 : from - 1;
+    int size = from;
     auto newSize = [&] {
-        size = size == 14 ? 15 : 14;
+        size = size == from ? to : from;
         Form1->TrackBar1->MoveByUser(size);
         refreshAndPaint();
     };
+    Idle(2000);
     const double sizeFirstMs = MedianMs(1, newSize);
     const double sizeMs = MedianMs(6, newSize);
 

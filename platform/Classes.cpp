@@ -37,6 +37,25 @@ TComponent::~TComponent() {
     if (FOwner) FOwner->RemoveComponent(this);
 }
 
+void* TComponent::operator new(std::size_t size) {
+    return ::operator new(size);
+}
+
+void TComponent::operator delete(void* memory) noexcept {
+    ::operator delete(memory);
+}
+
+void TComponent::operator delete(TComponent* component, std::destroying_delete_t) noexcept {
+    // The allocation is the most-derived object's, which need not begin at this part.
+    void* allocation = dynamic_cast<void*>(component);
+    if (!component->IsDestroying()) {
+        Guard([&] { component->BeforeDestruction(); });
+        component->Destroying();
+    }
+    component->~TComponent();
+    ::operator delete(allocation);
+}
+
 void TComponent::Destroying() {
     if (FState & csDestroying) return;
     FState |= csDestroying;
@@ -287,6 +306,7 @@ void TStrings::EndUpdate() {
 }
 
 void TStrings::Changed() {
+    ++FGeneration;
     if (FUpdateCount > 0) {
         FChangedWhileUpdating = true;
         return;

@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -27,10 +28,16 @@ public:
     explicit Exception(QString message);
     const QString& Message() const noexcept { return FMessage; }
     const char* what() const noexcept override { return FUtf8.c_str(); }
+    // Errors that would recur at every use of the same thing (a settings file that
+    // cannot be read, say) name it here and are shown once per run; the operation
+    // they stop still stops every time.
+    const QString& Subject() const noexcept { return FSubject; }
+    void SetSubject(QString subject) { FSubject = std::move(subject); }
 
 private:
     QString FMessage;
     std::string FUtf8;
+    QString FSubject;
 };
 
 #define GLYVEX_EXCEPTION(Name, Base)                                                                         \
@@ -118,6 +125,18 @@ public:
 
     explicit TComponent(TComponent* AOwner);
     ~TComponent() override;
+    // Every delete of a component comes here before any of its destructors has run, so
+    // its destroy sequence (BeforeDestruction, handlers such as a form's OnDestroy, the
+    // destroying state) starts while every level of it is still whole.
+    static void operator delete(TComponent* component, std::destroying_delete_t) noexcept;
+    // The allocation that pairs with it, and the release of the memory of a component whose
+    // constructor threw (never built, so there is nothing to destroy). Out of line, so the
+    // compiler's check that allocation and release match sees them as the class's own.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* memory) noexcept;
+    // Construction in place (Qt's meta-types) stays as it is.
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
 
     TComponent* Owner() const { return FOwner; }
     int ComponentCount() const { return int(FComponents.size()); }
@@ -170,8 +189,9 @@ protected:
     // told first (BeforeDestruction), while it is still whole.
     void Destroying();
     // Runs once on a whole component just before the destroying state: its owner is
-    // being destroyed. A component deleted directly gets no call (its destructor has
-    // begun). Nothing may reach it afterwards.
+    // being destroyed, or it is being deleted. A component ended without delete (on the
+    // stack, or a member of another object) gets no call, as its destructor has begun.
+    // Nothing may reach it afterwards.
     virtual void BeforeDestruction() {}
 
 private:
@@ -227,6 +247,9 @@ public:
     void Assign(TPersistent* Source) override;
 
     std::function<void()> OnChange;
+    // Counts every change to the lines, also inside BeginUpdate/EndUpdate, so that an
+    // index built over them can tell that it is stale.
+    quint64 Generation() const { return FGeneration; }
 
 protected:
     void Changed();
@@ -238,6 +261,7 @@ protected:
     std::vector<Item> FItems;
     int FUpdateCount = 0;
     bool FChangedWhileUpdating = false;
+    quint64 FGeneration = 0;
 };
 
 class TStringList : public TStrings {

@@ -829,8 +829,30 @@ struct TFaceMetrics::Impl {
     // work; nothing else touches the index until the worker has been joined.
     std::thread builder;
 
+    // Works out substitutes ahead; substituteFamily() on any other thread joins it first,
+    // and nothing else touches `substitutes` or stats.substitutions.
+    std::thread prefetcher;
+
     ~Impl() {
         if (builder.joinable()) builder.join();
+        if (prefetcher.joinable()) prefetcher.join();
+    }
+
+    void prefetchSubstitutes(const QStringList& names) {
+        if (source != Source::FontConfig || prefetcher.joinable() || names.isEmpty()) return;
+        try {
+            prefetcher = std::thread([this, names] {
+                for (const QString& name : names) {
+                    try {
+                        (void)substituteFamily(name);
+                    } catch (...) {
+                        // Asked again on the caller's thread, which reports what fails there.
+                    }
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: each name is matched when asked for.
+        }
     }
 
     void buildInBackground() {
@@ -1096,6 +1118,7 @@ struct TFaceMetrics::Impl {
     }
 
     QString substituteFamily(const QString& name) {
+        if (prefetcher.joinable() && prefetcher.get_id() != std::this_thread::get_id()) prefetcher.join();
         if (source != Source::FontConfig || name.isEmpty()) return {};
         if (const auto it = substitutes.constFind(name); it != substitutes.cend()) return *it;
         QString family;
@@ -1361,9 +1384,14 @@ bool TFaceMetrics::saveCache() const {
     return d->saveCache();
 }
 
+void TFaceMetrics::prefetchSubstitutes(const QStringList& names) {
+    if (d) d->prefetchSubstitutes(names);
+}
+
 TFaceMetricsStats TFaceMetrics::stats() const {
     if (!d) return {};
     if (d->builder.joinable()) d->builder.join();
+    if (d->prefetcher.joinable()) d->prefetcher.join();
     return d->stats;
 }
 

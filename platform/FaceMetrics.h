@@ -66,6 +66,10 @@ public:
     // Takes the listing and reads the disk cache on a worker thread now; the first
     // lookup waits for it. Lets start-up overlap it with Qt building its font database.
     void buildInBackground();
+    // Works out, on a worker thread of its own, the substitutes of names the program
+    // is about to ask substituteFamily() for, so that those matches overlap with other
+    // start-up work. Names not asked for later only cost that thread's time.
+    void prefetchSubstitutes(const QStringList& names);
     // Measures, on all cores, the faces of these families in this style that no lookup
     // has measured yet, so the lookups that follow only compute. Answers do not change.
     void prepare(const QStringList& families, bool bold, bool italic) const;

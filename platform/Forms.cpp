@@ -283,9 +283,8 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 }
 
 TCustomForm::~TCustomForm() {
-    // Deleted directly, OnDestroy has not run yet. Other receivers (a placement keeper) are
-    // still whole; a handler of the form itself would run on a half-destroyed form.
-    if (!IsDestroying() && FOnDestroy.Receiver() != this) Guard([&] { FOnDestroy(this); });
+    // Not yet destroying only when ended without delete (on the stack): the derived parts
+    // are gone, so OnDestroy does not run; a placement keeper saves as its turn comes.
     Destroying();
     // Owned components go first, while the window still exists for them.
     while (ComponentCount() > 0)
@@ -834,6 +833,10 @@ void TApplication::HandleException(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const Exception& e) {
+        if (!e.Subject().isEmpty()) {
+            if (FToldSubjects.contains(e.Subject())) return;
+            FToldSubjects.insert(e.Subject());
+        }
         message = e.Message();
     } catch (const std::exception& e) {
         message = QString::fromUtf8(e.what());
@@ -844,6 +847,8 @@ void TApplication::HandleException(std::exception_ptr error) {
         OnException(message);
         return;
     }
+    // A message box leaves no trace once dismissed; the error output keeps it.
+    qWarning("%s", qUtf8Printable(message));
     QMessageBox::critical(nullptr, FTitle, message);
 }
 

@@ -252,8 +252,8 @@ protected:
     void ApplyGeometry() override;
     bool WidgetEvent(QEvent* event) override;
     void Notification(TComponent* AComponent, TOperation operation) override;
-    // OnDestroy runs here, while the form is whole. A form deleted directly runs it from
-    // its destructor, unless the handler is the form's own.
+    // OnDestroy runs here, while the form is whole: when its owner is destroyed or it is
+    // deleted. A form ended without delete gets none.
     void BeforeDestruction() override;
     virtual void DoShow();
     virtual void DoHide();
@@ -331,6 +331,8 @@ public:
     bool Terminated() const { return FTerminated; }
     void ProcessMessages();
 
+    // Shows the error's message and writes it to the error output; an error about a
+    // subject already told of in this run is not shown again.
     void HandleException(std::exception_ptr error);
     // Replaces the message box (tests read the message this way).
     std::function<void(const QString&)> OnException;
@@ -341,6 +343,7 @@ protected:
 private:
     QString FTitle;
     QString FHelpFile;
+    QSet<QString> FToldSubjects;
     std::unique_ptr<THelpViewer> FHelpViewer;
     TCustomForm* FMainForm = nullptr;
     bool FRunning = false;

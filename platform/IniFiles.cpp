@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool StrToIntCheck(const QString& text, int& value) {
@@ -94,13 +95,14 @@ bool WriteAll(int fd, const QByteArray& data) {
     return true;
 }
 
-// Replaces the file by the data: a temporary file in the same directory, synced,
-// renamed over the target, then the directory synced so the rename survives a crash.
-bool WriteAtomically(const QString& path, const QByteArray& data) {
+// Replaces the file by the data: a temporary file in the same directory with the
+// given permissions, synced, renamed over the target, then the directory synced so
+// the rename survives a crash.
+bool WriteAtomically(const QString& path, const QByteArray& data, mode_t mode) {
     QByteArray tmpl = QFile::encodeName(path) + ".tmp-XXXXXX";
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) return false;
-    const bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
+    const bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0) {
         ::unlink(tmpl.constData());
@@ -115,6 +117,40 @@ bool WriteAtomically(const QString& path, const QByteArray& data) {
     return true;
 }
 
+// Far beyond any settings a person keeps; a bigger file is damage, not settings.
+constexpr qsizetype MaxStoreSize = 64 * 1024 * 1024;
+
+enum class FileRead { Missing, Read, Unreadable, TooLarge };
+
+// Reads a store file: regular files only, opened without blocking (a FIFO in its
+// place would stop the program for good), at most MaxStoreSize bytes (a link to a
+// device would feed it without end). No file, or a file where a directory should
+// be, is no file.
+FileRead ReadStoreFile(const QString& path, QByteArray& data) {
+    data.clear();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Unreadable;
+    const struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return FileRead::Unreadable;
+    if (st.st_size > MaxStoreSize) return FileRead::TooLarge;
+    data.reserve(qsizetype(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return FileRead::Unreadable;
+        }
+        if (n == 0) return FileRead::Read;
+        if (data.size() + n > MaxStoreSize) return FileRead::TooLarge;
+        data.append(buffer, n);
+    }
+}
+
 } // namespace
 
 TStoreFile::TStoreFile(QString path) : FPath(std::move(path)) {}
@@ -125,26 +161,45 @@ void TStoreFile::Open() {
     Load();
 }
 
-void TStoreFile::Load() {
+void TStoreFile::Failed(bool writing) const {
+    try {
+        if (writing) WriteFailed();
+        ReadFailed();
+    } catch (Exception& e) {
+        // Every later read or write of this file would fail alike: told once.
+        e.SetSubject((writing ? QStringLiteral("write ") : QStringLiteral("read ")) + FPath);
+        throw;
+    }
+    Q_UNREACHABLE(); // both raise
+}
+
+std::optional<QByteArray> TStoreFile::Load() {
     Clear();
-    QFile f(FPath);
-    if (!f.exists()) return;
-    if (!f.open(QIODevice::ReadOnly)) ReadFailed();
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError) ReadFailed();
-    f.close();
-    if (Parse(data)) return;
+    QByteArray data;
+    switch (ReadStoreFile(FPath, data)) {
+    case FileRead::Missing:
+        return std::nullopt;
+    case FileRead::Unreadable:
+        Failed(false);
+    case FileRead::Read:
+        if (Parse(data)) return data;
+        break;
+    case FileRead::TooLarge:
+        break;
+    }
     Clear();
     // Kept for the user under a name of its own; never overwritten or deleted.
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     QString aside = FPath + QStringLiteral(".bad-") + stamp;
-    for (int n = 1; QFileInfo::exists(aside); ++n)
+    for (int n = 1; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
         aside = FPath + QStringLiteral(".bad-") + stamp + u'-' + QString::number(n);
-    if (!QFile::rename(FPath, aside)) ReadFailed();
+    if (::rename(QFile::encodeName(FPath).constData(), QFile::encodeName(aside).constData()) != 0)
+        Failed(false);
     ReportException(std::make_exception_ptr(
         Exception(QStringLiteral("Die Einstellungsdatei %1 konnte nicht gelesen werden und wurde als %2 "
                                  "beiseitegelegt. Es gelten die Voreinstellungen.")
                       .arg(FPath, aside))));
+    return std::nullopt;
 }
 
 void TStoreFile::Change(std::function<void()> change) {
@@ -157,18 +212,23 @@ void TStoreFile::UpdateFile() {
     FClosed = true;
     if (FJournal.empty()) return;
     const QFileInfo info(FPath);
-    if (!QDir().mkpath(info.absolutePath())) WriteFailed();
+    if (!QDir().mkpath(info.absolutePath())) Failed(true);
     FileLock lock(FPath + QStringLiteral(".lock"));
-    if (!lock.Locked()) WriteFailed();
+    if (!lock.Locked()) Failed(true);
     // What another copy wrote since we opened is the base for our changes.
-    Load();
+    const std::optional<QByteArray> before = Load();
     for (const auto& change : FJournal)
         change();
     const QByteArray data = Serialize();
-    QFile current(FPath);
-    if (current.open(QIODevice::ReadOnly) && current.readAll() == data) return;
-    current.close();
-    if (!WriteAtomically(FPath, data)) WriteFailed();
+    if (before && *before == data) return;
+    mode_t mode = 0600;
+    if (struct stat st{}; before && ::stat(QFile::encodeName(FPath).constData(), &st) == 0) {
+        // A file its owner made read-only stays as it is (renaming over it would not
+        // ask); the replacement keeps the permissions of the file it replaces.
+        if ((st.st_mode & 0222) == 0) Failed(true);
+        mode = st.st_mode & 07777;
+    }
+    if (!WriteAtomically(FPath, data, mode)) Failed(true);
 }
 
 // ---------------------------------------------------------------------------
@@ -189,6 +249,20 @@ bool TCustomIniFile::ReadBool(const QString& section, const QString& ident, bool
 
 void TCustomIniFile::WriteBool(const QString& section, const QString& ident, bool value) {
     WriteString(section, ident, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString TCustomIniFile::BaselineKey(const QString& where, const QString& ident) {
+    return where.toCaseFolded() + u'\n' + ident.toCaseFolded();
+}
+
+void TCustomIniFile::NoteRead(const QString& where, const QString& ident, const QString& text) {
+    if (FBaseline) FBaseline->insert(BaselineKey(where, ident), text);
+}
+
+bool TCustomIniFile::OwnChange(const QString& where, const QString& ident, const QString& text) const {
+    if (!FBaseline) return true;
+    const auto it = FBaseline->constFind(BaselineKey(where, ident));
+    return it == FBaseline->cend() || *it != text;
 }
 
 // ---------------------------------------------------------------------------
@@ -288,7 +362,9 @@ const TIniFile::Line* TIniFile::FindKey(const QString& section, const QString& i
 
 QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) {
     const Line* l = FindKey(section, ident);
-    return l ? l->value.trimmed() : def;
+    const QString text = l ? l->value.trimmed() : def;
+    NoteRead(section.trimmed(), ident.trimmed(), l ? text : def.trimmed());
+    return text;
 }
 
 void TIniFile::WriteString(const QString& section, const QString& ident, const QString& value) {
@@ -301,7 +377,11 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
     if (breaks(section) || section.contains(u']') || breaks(ident) || ident.contains(u'=') ||
         key.startsWith(u'[') || key.startsWith(u';') || breaks(value))
         WriteFailed();
-    Change([this, section = section.trimmed(), ident = key, value] {
+    const QString name = section.trimmed();
+    // A value left as it was is no change of ours: another copy's newer value stays.
+    if (const Line* l = FindKey(name, key); l && l->value == value) return;
+    const bool own = OwnChange(name, key, value.trimmed());
+    Change([this, section = name, ident = key, value, own] {
         Section* s = FindSection(section);
         if (!s) {
             FSections.push_back({section, {}});
@@ -311,6 +391,7 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
         for (auto it = s->lines.begin(); it != s->lines.end(); ++it) {
             if (!it->entry) continue;
             if (it->key.compare(ident, Qt::CaseInsensitive) == 0) {
+                if (!own) return;
                 it->value = value;
                 it->changed = true;
                 return;

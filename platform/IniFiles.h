@@ -10,7 +10,10 @@
 
 #include "Classes.h"
 
+#include <QHash>
+
 #include <functional>
+#include <optional>
 #include <vector>
 
 GLYVEX_EXCEPTION(EIniFileException, Exception)
@@ -44,9 +47,12 @@ protected:
     [[noreturn]] virtual void WriteFailed() const = 0;
 
 private:
-    // Reads the file; a missing file is empty. One that cannot be parsed is moved
-    // aside (kept), reported, and counts as empty.
-    void Load();
+    // Reads the file into the document and gives its bytes; a missing file is empty
+    // (no bytes). One that cannot be parsed is moved aside (kept), reported, and
+    // counts as missing.
+    std::optional<QByteArray> Load();
+    // Raises the read or write error, marked as being about this file.
+    [[noreturn]] void Failed(bool writing) const;
     QString FPath;
     std::vector<std::function<void()>> FJournal;
     bool FClosed = false;
@@ -65,6 +71,23 @@ public:
     void WriteInteger(const QString& section, const QString& ident, int value);
     bool ReadBool(const QString& section, const QString& ident, bool def);
     void WriteBool(const QString& section, const QString& ident, bool value);
+
+    // The texts a form last restored, by value (for an absent value, the default it
+    // read with: what it went on holding): the common base when two copies' saves
+    // meet. While one is set, every read is noted in it, and writing a value with the
+    // very text noted for it is no change of this copy's: it is made only where the
+    // value is missing, so a newer text that another copy stored since stays.
+    using TBaseline = QHash<QString, QString>;
+    void SetBaseline(TBaseline* baseline) { FBaseline = baseline; }
+
+protected:
+    // For the concrete stores; `where` is the section as the store names it.
+    void NoteRead(const QString& where, const QString& ident, const QString& text);
+    bool OwnChange(const QString& where, const QString& ident, const QString& text) const;
+
+private:
+    static QString BaselineKey(const QString& where, const QString& ident);
+    TBaseline* FBaseline = nullptr;
 };
 
 // Profile-file semantics: [Section] lines and key=value lines; sections and keys

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -22,20 +21,23 @@ QString Quote(const QString& s) {
 
 // Reads a quoted string starting at pos (on the opening quote); pos ends after
 // the closing quote. False when the string is not closed.
-bool Unquote(const QString& line, qsizetype& pos, QString& out) {
+bool Unquote(QStringView line, qsizetype& pos, QString& out) {
     out.clear();
-    for (++pos; pos < line.size(); ++pos) {
-        const QChar c = line[pos];
-        if (c == u'"') {
+    ++pos;
+    while (pos < line.size()) {
+        // Plain runs are taken whole: values may be megabytes long.
+        qsizetype end = pos;
+        while (end < line.size() && line[end] != u'"' && line[end] != u'\\')
+            ++end;
+        out += line.sliced(pos, end - pos);
+        pos = end;
+        if (pos >= line.size()) return false;
+        if (line[pos] == u'"') {
             ++pos;
             return true;
         }
-        if (c == u'\\') {
-            if (++pos >= line.size()) return false;
-            out += line[pos];
-            continue;
-        }
-        out += c;
+        if (++pos >= line.size()) return false;
+        out += line[pos++];
     }
     return false;
 }
@@ -66,10 +68,50 @@ bool Below(const QString& path, const QString& key) {
            (path.size() > key.size() && path[key.size()] == u'\\' && SamePath(path.left(key.size()), key));
 }
 
-const QRegularExpression& HexData() {
-    static const QRegularExpression re(
-        QStringLiteral(R"(^hex(?:\(([0-9a-fA-F]+)\))?:((?:[0-9a-fA-F]{2}(?:,\\?\s*[0-9a-fA-F]{2})*)?)$)"));
-    return re;
+bool IsHexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+}
+
+int HexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    return u <= u'9' ? u - u'0' : (u | 0x20) - u'a' + 10;
+}
+
+// Parses byte data: "hex:" or "hex(type):", then two-digit bytes separated by commas,
+// going on over lines that end in a backslash. Gives the type (3 for plain "hex:",
+// -1 for one too big to be a type) and, when asked, the bytes. Linear in the length:
+// values of many megabytes are read like small ones.
+bool ParseHex(QStringView d, int& type, QByteArray* bytes) {
+    if (!d.startsWith(u"hex")) return false;
+    qsizetype i = 3;
+    type = 3;
+    if (i < d.size() && d[i] == u'(') {
+        const qsizetype close = d.indexOf(u')', i);
+        if (close < i + 2) return false;
+        const QStringView digits = d.sliced(i + 1, close - i - 1);
+        if (!std::all_of(digits.begin(), digits.end(), IsHexDigit)) return false;
+        bool ok = false;
+        type = digits.toInt(&ok, 16);
+        if (!ok) type = -1;
+        i = close + 1;
+    }
+    if (i >= d.size() || d[i] != u':') return false;
+    if (++i == d.size()) return true;
+    auto blank = [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v';
+    };
+    for (;;) {
+        if (i + 2 > d.size() || !IsHexDigit(d[i]) || !IsHexDigit(d[i + 1])) return false;
+        if (bytes) bytes->append(char(HexDigit(d[i]) << 4 | HexDigit(d[i + 1])));
+        i += 2;
+        if (i == d.size()) return true;
+        if (d[i] != u',') return false;
+        ++i;
+        if (i < d.size() && d[i] == u'\\') ++i;
+        while (i < d.size() && blank(d[i]))
+            ++i;
+    }
 }
 
 } // namespace
@@ -87,8 +129,8 @@ TRegIniFile::TRegIniFile(const QString& baseKey) : TCustomIniFile(HivePath()) {
     FBase = Root;
     FBase = KeyPath(base);
     Open();
-    const QString path = FBase;
-    Change([this, path] { CreateKey(path); });
+    // Made when missing; a store only read from then has nothing to write.
+    if (const QString path = FBase; !FindKey(path)) Change([this, path] { CreateKey(path); });
 }
 
 TRegIniFile::~TRegIniFile() {
@@ -142,25 +184,26 @@ void TRegIniFile::Clear() {
 
 bool TRegIniFile::Parse(const QByteArray& data) {
     QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decode(data);
+    const QString text = decode(data);
     if (decode.hasError() || text.contains(QChar())) return false;
-    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
-    QStringList lines = text.split(u'\n');
+    // Views into the text: values may be megabytes long, and are copied once, when kept.
+    QList<QStringView> lines = QStringView(text).split(u'\n');
     for (auto& l : lines)
         if (l.endsWith(u'\r')) l.chop(1);
+    if (!lines.isEmpty() && lines.front().startsWith(QChar(0xFEFF))) lines.front() = lines.front().sliced(1);
     if (lines.isEmpty() || lines.front() != Header) return false;
     Key* current = nullptr;
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QString line = lines[i];
+        const QStringView line = lines[i];
         if (line.trimmed().isEmpty() || line.startsWith(u';')) continue;
         if (line.startsWith(u'[')) {
             if (!line.endsWith(u']')) return false;
-            const QString path = line.mid(1, line.size() - 2);
-            const QStringList parts = path.split(u'\\');
+            const QStringView path = line.sliced(1, line.size() - 2);
+            const auto parts = path.split(u'\\');
             if (path.startsWith(u'-') ||
-                std::any_of(parts.begin(), parts.end(), [](const QString& p) { return p.isEmpty(); }))
+                std::any_of(parts.begin(), parts.end(), [](QStringView p) { return p.isEmpty(); }))
                 return false;
-            current = &CreateKey(path);
+            current = &CreateKey(path.toString());
             continue;
         }
         if (!current) return false;
@@ -172,27 +215,28 @@ bool TRegIniFile::Parse(const QByteArray& data) {
             return false;
         }
         if (pos >= line.size() || line[pos] != u'=') return false;
-        QString data = line.mid(pos + 1);
+        const QStringView data = line.sliced(pos + 1);
         if (data.startsWith(u'"')) {
             qsizetype p = 0;
-            if (!Unquote(data, p, v.text) || !data.mid(p).trimmed().isEmpty()) return false;
+            if (!Unquote(data, p, v.text) || !data.sliced(p).trimmed().isEmpty()) return false;
             v.kind = Value::Text;
         } else if (data.startsWith(QLatin1String("dword:"))) {
-            if (!QRegularExpression(QStringLiteral("^dword:[0-9a-fA-F]{8}$")).match(data).hasMatch())
-                return false;
+            const QStringView digits = data.sliced(6);
+            if (digits.size() != 8 || !std::all_of(digits.begin(), digits.end(), IsHexDigit)) return false;
             v.kind = Value::Other;
-            v.raw = data;
+            v.raw = data.toString();
         } else if (data.startsWith(QLatin1String("hex"))) {
+            QString bytes = data.toString();
             // Long byte lists go on over lines that end in a backslash.
-            while (data.endsWith(u'\\')) {
+            while (bytes.endsWith(u'\\')) {
                 if (++i >= lines.size()) return false;
-                data += u'\n' + lines[i];
+                bytes += u'\n';
+                bytes += lines[i];
             }
-            const auto m = HexData().match(data);
-            if (!m.hasMatch()) return false;
-            const int type = m.captured(1).isEmpty() ? 3 : m.captured(1).toInt(nullptr, 16);
+            int type = 0;
+            if (!ParseHex(bytes, type, nullptr)) return false;
             v.kind = type == 1 || type == 2 ? Value::HexText : Value::Other;
-            v.raw = data;
+            v.raw = std::move(bytes);
         } else {
             return false;
         }
@@ -243,29 +287,41 @@ QString TRegIniFile::ReadString(const QString& section, const QString& ident, co
         return def; // a key that cannot exist is not there
     }
     const Key* k = FindKey(path);
-    if (!k) return def;
-    for (const auto& v : k->values) {
+    static const std::vector<Value> none;
+    for (const auto& v : k ? k->values : none) {
         if (!SamePath(v.name, ident)) continue;
-        if (v.kind == Value::Other)
-            throw ERegistryException(QStringLiteral("Ungültiger Datentyp für '%1'").arg(ident));
-        if (v.kind == Value::Text) return v.text;
-        // Text spelt in bytes: UTF-16, little end first, up to the first zero.
-        const auto m = HexData().match(v.raw);
-        QString bytesText = m.captured(2);
-        bytesText.remove(QRegularExpression(QStringLiteral("[\\\\\\s]")));
-        const QStringList bytes = bytesText.isEmpty() ? QStringList() : bytesText.split(u',');
-        if (bytes.size() % 2 != 0)
-            throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht holen").arg(ident));
-        QString text;
-        for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
-            const char16_t c =
-                char16_t(bytes[i].toUInt(nullptr, 16) | (bytes[i + 1].toUInt(nullptr, 16) << 8));
-            if (c == 0) break;
-            text += QChar(c);
+        if (v.kind == Value::Other) {
+            ERegistryException e(QStringLiteral("Ungültiger Datentyp für '%1'").arg(ident));
+            // Every show of a form would stop at the same value again: told once.
+            e.SetSubject(QStringLiteral("type ") + k->path + u'\\' + v.name);
+            throw e;
         }
+        QString text;
+        if (!TextOf(v, text))
+            throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht holen").arg(ident));
+        NoteRead(path, ident, text);
         return text;
     }
+    NoteRead(path, ident, def);
     return def;
+}
+
+bool TRegIniFile::TextOf(const Value& v, QString& text) {
+    if (v.kind == Value::Text) {
+        text = v.text;
+        return true;
+    }
+    // Text spelt in bytes: UTF-16, little end first, up to the first zero.
+    int type = 0;
+    QByteArray bytes;
+    if (v.kind != Value::HexText || !ParseHex(v.raw, type, &bytes) || bytes.size() % 2 != 0) return false;
+    text.clear();
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto c = char16_t(quint8(bytes[i]) | quint8(bytes[i + 1]) << 8);
+        if (c == 0) break;
+        text += QChar(c);
+    }
+    return true;
 }
 
 void TRegIniFile::WriteString(const QString& section, const QString& ident, const QString& value) {
@@ -274,10 +330,16 @@ void TRegIniFile::WriteString(const QString& section, const QString& ident, cons
         throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(ident));
     // The registry's text type ends at the first zero.
     const QString text = value.left(value.indexOf(QChar()) < 0 ? value.size() : value.indexOf(QChar()));
-    Change([this, path, ident, text] {
+    // A value left as it was is no change of ours: another copy's newer value stays.
+    if (const Key* k = FindKey(path))
+        for (const auto& v : k->values)
+            if (QString now; SamePath(v.name, ident) && TextOf(v, now) && now == text) return;
+    const bool own = OwnChange(path, ident, text);
+    Change([this, path, ident, text, own] {
         Key& k = CreateKey(path);
         for (auto& v : k.values)
             if (SamePath(v.name, ident)) {
+                if (!own) return;
                 v.kind = Value::Text;
                 v.text = text;
                 v.raw.clear();

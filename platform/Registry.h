@@ -62,6 +62,8 @@ private:
         QString path;
         std::vector<Value> values;
     };
+    // The text of a text value (either spelling); false for other types and bad bytes.
+    static bool TextOf(const Value& v, QString& text);
     // The full path of a section; raises the key error for a malformed path.
     QString KeyPath(const QString& section) const;
     Key* FindKey(const QString& path);

@@ -129,12 +129,18 @@ QString TCustomEdit::Text() const {
     return FText;
 }
 
+int TCustomEdit::TextLimit() const {
+    return FMaxLength > 0 ? FMaxLength : DefaultTextLimit;
+}
+
 void TCustomEdit::SetText(const QString& value) {
-    if (value == FText) return;
-    FText = value;
+    // The field holds what its widget can show, as text typed into it would be.
+    const QString text = value.size() > TextLimit() ? value.left(TextLimit()) : value;
+    if (text == FText) return;
+    FText = text;
     if (auto* e = LineEdit()) {
         QSignalBlocker block(e);
-        e->setText(value);
+        e->setText(FText);
         // Text set in code shows its start, as in a new field (Qt would show its end).
         e->setCursorPosition(0);
     }
@@ -157,7 +163,11 @@ void TCustomEdit::SetReadOnly(bool value) {
 
 void TCustomEdit::SetMaxLength(int value) {
     FMaxLength = value;
-    if (auto* e = LineEdit()) e->setMaxLength(value > 0 ? value : 32767);
+    if (auto* e = LineEdit()) e->setMaxLength(TextLimit());
+    if (FText.size() > TextLimit()) {
+        FText.truncate(TextLimit());
+        Change();
+    }
 }
 
 bool TCustomEdit::CanReleaseHandle() const {

@@ -66,8 +66,10 @@ public:
     void SetAutoSize(bool value);
     bool ReadOnly() const { return FReadOnly; }
     void SetReadOnly(bool value);
+    // 0: the widget's own limit, DefaultTextLimit characters. Longer texts are cut there.
     int MaxLength() const { return FMaxLength; }
     void SetMaxLength(int value);
+    static constexpr int DefaultTextLimit = 32767;
     TNotifyEvent OnChange() const { return FOnChange; }
     void SetOnChange(const TNotifyEvent& e) { FOnChange = e; }
     bool CanReleaseHandle() const override;
@@ -82,6 +84,7 @@ protected:
     // The automatic single-line height: the font's line height plus the frame allowance.
     void AdjustHeight();
     QLineEdit* LineEdit() const;
+    int TextLimit() const;
 
     QString FText;
     bool FAutoSize = true;

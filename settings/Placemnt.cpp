@@ -333,6 +333,19 @@ void TFormPlacement::FormCloseQuery(TObject* Sender, bool& CanClose) {
 }
 
 void TFormPlacement::FormDestroy(TObject* Sender) {
+    SaveOnDestroy();
+    FSaveFormDestroy(Sender);
+}
+
+void TFormPlacement::BeforeDestruction() {
+    TComponent::BeforeDestruction();
+    // Deleting the keeper alone saves nothing; only the form's end does.
+    if (TCustomForm* form = Form(); FHooked && form && form->IsDestroying()) SaveOnDestroy();
+}
+
+void TFormPlacement::SaveOnDestroy() {
+    if (FDestroySaveDone) return;
+    FDestroySaveDone = true;
     if (FActive && !FSaved) {
         FSavingOnDestroy = true;
         try {
@@ -342,7 +355,6 @@ void TFormPlacement::FormDestroy(TObject* Sender) {
         }
         FSavingOnDestroy = false;
     }
-    FSaveFormDestroy(Sender);
 }
 
 std::unique_ptr<TCustomIniFile> TFormPlacement::OpenStore() const {
@@ -352,6 +364,7 @@ std::unique_ptr<TCustomIniFile> TFormPlacement::OpenStore() const {
 
 template <class F> void TFormPlacement::WithStore(F step) {
     std::unique_ptr<TCustomIniFile> store = OpenStore();
+    store->SetBaseline(&FBaseline);
     FStore = store.get();
     try {
         step();
@@ -379,6 +392,7 @@ void TFormPlacement::SaveToStore() {
 
 void TFormPlacement::RestoreFromStore() {
     FSaved = false;
+    FBaseline.clear();
     WithStore([&] {
         RestoreValues();
         FRestored = true;

@@ -133,6 +133,8 @@ protected:
     virtual void DoSaved();
     virtual void DoRestored();
     TCustomForm* Form() const;
+    // A form ended without delete runs no OnDestroy; its keeper saves here all the same.
+    void BeforeDestruction() override;
 
     bool FRestored = false;
 
@@ -142,6 +144,8 @@ private:
     void FormShow(TObject* Sender);
     void FormCloseQuery(TObject* Sender, bool& CanClose);
     void FormDestroy(TObject* Sender);
+    // The save at the form's end, once whichever way the end comes.
+    void SaveOnDestroy();
     void HookedMessage(TObject* Sender, TMessage& Msg, bool& Handled);
     void UpdateHook();
     void ApplyPreventResize();
@@ -158,9 +162,13 @@ private:
     bool FUseRegistry = false;
     bool FSaved = false;
     bool FSavingOnDestroy = false;
+    bool FDestroySaveDone = false;
     bool FMaximizeAllowed = true;
     bool FHooked = false;
     TCustomIniFile* FStore = nullptr;
+    // What the last restore read: a save writes over another running copy's values
+    // only where this form changed them.
+    TCustomIniFile::TBaseline FBaseline;
     TRxWindowHook* FWinHook = nullptr; // owned as a component
     TNotifyEvent FOnSavePlacement, FOnRestorePlacement;
     TNotifyEvent FSaveFormShow, FSaveFormDestroy;

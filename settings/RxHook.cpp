@@ -6,6 +6,12 @@
 
 #include <algorithm>
 
+// A watched control while it is whole. Its widget goes while ~TControl runs, and the
+// hooks hear of that; by then the object is no TWinControl, so it is not treated as one.
+static TWinControl* WholeControl(TComponent* c) {
+    return c && !c->IsDestroying() ? dynamic_cast<TWinControl*>(c) : nullptr;
+}
+
 TRxWindowHook::TRxWindowHook(TComponent* AOwner) : TComponent(AOwner) {}
 
 TRxWindowHook::~TRxWindowHook() {
@@ -16,7 +22,7 @@ TRxWindowHook::~TRxWindowHook() {
 
 TWinControl* TRxWindowHook::WinControl() const {
     if (FControlHook) return FControlHook->Control();
-    return FControl.data();
+    return WholeControl(FControl.data());
 }
 
 void TRxWindowHook::SetActive(bool value) {
@@ -28,7 +34,8 @@ void TRxWindowHook::SetActive(bool value) {
 }
 
 void TRxWindowHook::HookControl() {
-    if (FControl && !IsDestroying()) THookList::Instance(true)->FindOrCreateHook(FControl)->AddClient(this);
+    if (TWinControl* control = WholeControl(FControl.data()); control && !IsDestroying())
+        THookList::Instance(true)->FindOrCreateHook(control)->AddClient(this);
     FActive = true;
 }
 
@@ -43,7 +50,7 @@ void TRxWindowHook::UnhookControl() {
 }
 
 void TRxWindowHook::SetWinControl(TWinControl* value) {
-    if (value == WinControl()) return;
+    if (value == FControl.data()) return;
     const bool wasActive = FActive;
     UnhookControl();
     if (FControl) FControl->RemoveFreeNotification(this);
@@ -85,6 +92,10 @@ void TRxWindowHook::Notification(TComponent* AComponent, TOperation operation) {
 
 TControlHook::TControlHook(THookList* list) : FList(list) {}
 
+TWinControl* TControlHook::Control() const {
+    return WholeControl(FControl.data());
+}
+
 TControlHook::~TControlHook() {
     FDestroying = true;
     while (!FClients.empty()) {
@@ -108,7 +119,7 @@ void TControlHook::AddClient(TRxWindowHook* client) {
     if (std::find(FClients.begin(), FClients.end(), client) == FClients.end()) {
         FClients.emplace_back(client);
         client->FControlHook = this;
-        SetControl(client->FControl.data());
+        SetControl(WholeControl(client->FControl.data()));
     }
     Install();
 }
@@ -121,9 +132,10 @@ void TControlHook::RemoveClient(TRxWindowHook* client) {
 }
 
 void TControlHook::Install() {
-    if (!FControl || FControl->IsDesigning() || FControl->IsDestroying() || FDestroying) return;
-    FControl->HandleNeeded();
-    QWidget* w = FControl->Widget();
+    TWinControl* control = Control();
+    if (!control || control->IsDesigning() || FDestroying) return;
+    control->HandleNeeded();
+    QWidget* w = control->Widget();
     if (!w || w == FWidget.data()) return;
     Uninstall();
     w->installEventFilter(this);
@@ -152,7 +164,7 @@ void TControlHook::HookedWindowProc(TMessage& msg, const std::function<void()>& 
 }
 
 void TControlHook::NotifyClients(TMessage& msg, bool& handled, bool after) {
-    if (!FControl || FDestroying || FControl->IsDestroying()) return;
+    if (!Control() || FDestroying) return;
     // A client may leave while it is told; the walk goes over the clients as they were.
     const auto clients = FClients;
     for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
@@ -196,16 +208,15 @@ bool TControlHook::eventFilter(QObject* watched, QEvent* event) {
 void TControlHook::WidgetDestroyed() {
     FWidget = nullptr;
     TMessage msg{WM_DESTROY, 0, 0, 0};
-    TWinControl* control = FControl.data();
+    TWinControl* control = Control();
     // The widget is gone: the control's own procedure handles the message directly.
     Guard([&] {
         HookedWindowProc(msg, [&] {
-            if (control && !control->IsDestroying()) control->WndProc(msg);
+            if (control) control->WndProc(msg);
         });
     });
     // The control will get a new widget; the filter goes back on it then.
-    if (THookList::Instance(false) == FList && FList && !FDestroying && control && !control->IsDestroying())
-        FList->Post(CM_REHOOK, this);
+    if (THookList::Instance(false) == FList && FList && !FDestroying && control) FList->Post(CM_REHOOK, this);
 }
 
 // ---------------------------------------------------------------------------

@@ -64,7 +64,8 @@ private:
     void UnhookControl();
 
     bool FActive = true;
-    QPointer<TWinControl> FControl;
+    // As a component: while the control is destroyed it is no longer a TWinControl.
+    QPointer<TComponent> FControl;
     QPointer<TControlHook> FControlHook;
     THookMessageEvent FBeforeMessage, FAfterMessage;
 };
@@ -76,7 +77,8 @@ public:
     explicit TControlHook(THookList* list);
     ~TControlHook() override;
 
-    TWinControl* Control() const { return FControl.data(); }
+    // The control, unless its destruction has begun: then nothing may reach it.
+    TWinControl* Control() const;
     // Moves the filter to another control.
     void SetControl(TWinControl* value);
     void AddClient(TRxWindowHook* client);
@@ -102,7 +104,7 @@ protected:
 private:
     void WidgetDestroyed();
     THookList* FList;
-    QPointer<TWinControl> FControl;
+    QPointer<TComponent> FControl; // as a component, for the same reason as the client's
     QPointer<QWidget> FWidget;
     QMetaObject::Connection FDestroyedConnection;
     std::vector<QPointer<TRxWindowHook>> FClients;

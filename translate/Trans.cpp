@@ -5,6 +5,10 @@
 #include "Menus.h"
 #include "StdCtrls.h"
 
+#include <QHash>
+
+#include <vector>
+
 namespace {
 
 // Kinds whose caption the table holds under "_" + Name. Radio groups and panels
@@ -25,7 +29,24 @@ bool HasKeyShape(const QString& line) {
 
 constexpr int LanguageCount = 2;
 
+// Printable ASCII compares equal ignoring case exactly when the lower-case forms are
+// equal, by the locale's collation as well as without it (nothing there is ignorable).
+bool IsPrintableAscii(const QString& text) {
+    for (QChar ch : text)
+        if (ch.unicode() < 0x20 || ch.unicode() > 0x7e) return false;
+    return true;
+}
+
 } // namespace
+
+struct TTranslator::TKeyIndex {
+    quint64 generation = 0;
+    // First line for each lower-cased printable-ASCII text.
+    QHash<QString, int> ascii;
+    // Lines with any other character, in table order: the collation may still find
+    // one of them equal to an ASCII key, so they are compared one by one.
+    std::vector<int> others;
+};
 
 TTranslator::TTranslator(TComponent* AOwner) : TComponent(AOwner), FTable(std::make_unique<TStrings>()) {
     SetCurrentLanguage(German);
@@ -50,11 +71,42 @@ TCustomForm* TTranslator::OwnerForm() const {
     return form;
 }
 
-int TTranslator::IndexOfKey(const QString& key) const {
+const TTranslator::TKeyIndex& TTranslator::KeyIndex() const {
+    if (FKeyIndex && FKeyIndex->generation == FTable->Generation()) return *FKeyIndex;
+    auto index = std::make_unique<TKeyIndex>();
+    index->generation = FTable->Generation();
     const int count = FTable->Count();
-    for (int i = 0; i < count; ++i)
+    FLinesExamined += count;
+    index->ascii.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QString line = FTable->Strings(i);
+        if (IsPrintableAscii(line)) {
+            const QString folded = line.toLower();
+            if (!index->ascii.contains(folded)) index->ascii.insert(folded, i);
+        } else
+            index->others.push_back(i);
+    }
+    FKeyIndex = std::move(index);
+    return *FKeyIndex;
+}
+
+int TTranslator::IndexOfKey(const QString& key) const {
+    if (!IsPrintableAscii(key)) {
+        const int count = FTable->Count();
+        for (int i = 0; i < count; ++i) {
+            ++FLinesExamined;
+            if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
+        }
+        return -1;
+    }
+    const TKeyIndex& index = KeyIndex();
+    const int found = index.ascii.value(key.toLower(), -1);
+    for (int i : index.others) {
+        if (found >= 0 && i > found) break;
+        ++FLinesExamined;
         if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
-    return -1;
+    }
+    return found;
 }
 
 QString TTranslator::EntryText(int index, TLanguage language) const {
@@ -145,14 +197,29 @@ void TTranslator::TranslateForm(TLanguage language) {
         };
         apply(QStringLiteral("_Form"), [&](const QString& t) { form->SetCaption(t); });
         apply(QStringLiteral("_Form_Hint"), [&](const QString& t) { form->SetHint(t); });
+        // What a component takes depends on its class alone; a form with thousands of
+        // fields has a handful of classes, so each is looked at once.
+        struct TKind {
+            bool control, group, captioned, menuItem;
+        };
+        QHash<const QMetaObject*, TKind> kinds;
         for (int i = 0; i < form->ComponentCount(); ++i) {
             TComponent* c = form->Components(i);
+            auto kind = kinds.constFind(c->metaObject());
+            if (kind == kinds.cend()) {
+                const bool group = c->InheritsFrom<TRadioGroup>();
+                kind = kinds.insert(c->metaObject(),
+                                    TKind{c->InheritsFrom<TControl>(), group,
+                                          IsCaptionedControl(c) || c->InheritsFrom<TPanel>() || group,
+                                          c->InheritsFrom<TMenuItem>()});
+            }
             const QString key = u'_' + c->Name();
-            auto* control = dynamic_cast<TControl*>(c);
-            auto* group = dynamic_cast<TRadioGroup*>(c);
-            if (IsCaptionedControl(c) || c->InheritsFrom<TPanel>() || group) {
+            auto* control = kind->control ? static_cast<TControl*>(c) : nullptr;
+            auto* group = kind->group ? static_cast<TRadioGroup*>(c) : nullptr;
+            if (kind->captioned) {
                 apply(key, [&](const QString& t) { control->SetCaption(t); });
-            } else if (auto* item = dynamic_cast<TMenuItem*>(c)) {
+            } else if (kind->menuItem) {
+                auto* item = static_cast<TMenuItem*>(c);
                 apply(key, [&](const QString& t) { item->SetCaption(t); });
             }
             if (control) apply(key + QStringLiteral("_Hint"), [&](const QString& t) { control->SetHint(t); });

@@ -59,6 +59,9 @@ public:
     // Index of the first line equal to the key, ignoring case by the user's
     // locale; -1 if there is none. Value lines take part too.
     int IndexOfKey(const QString& key) const;
+    // Table lines compared or indexed by lookups so far, for tests that guard against
+    // a translation costing a pass over the table per component.
+    long long LinesExamined() const { return FLinesExamined; }
     // Text of the entry whose key line is at `index`, for a language: the line
     // (ordinal + 1) below it. A line beyond the end is a list index error.
     QString EntryText(int index, TLanguage language) const;
@@ -78,7 +81,13 @@ protected:
     bool IsKeyLine(int index) const;
 
 private:
+    // Key lookups run once or twice for every component of the form, and a form may
+    // own thousands of fields: an index over the table's lines, rebuilt after it changes.
+    struct TKeyIndex;
+    const TKeyIndex& KeyIndex() const;
     std::unique_ptr<TStrings> FTable;
+    mutable std::unique_ptr<TKeyIndex> FKeyIndex;
+    mutable long long FLinesExamined = 0;
     TLanguage FCurrentLanguage = German;
     bool FTranslateAllForms = false;
     TNotifyEvent FAfterTranslate;

@@ -26,9 +26,10 @@ struct Work {
     int substitutions = 0; // names the font configuration was asked about
     int parsedFaces = 0;   // font files read for metrics
     double notificationsPerField = 0;
-    int listMeasurements = 0;     // list entries the view measured
-    int refreshSubstitutions = 0; // asked during a Bold refresh with the Text page showing
-    int realized = 0;             // fields with a widget after it
+    double translationLinesPerField = 0; // table lines the translator looked at
+    int listMeasurements = 0;            // list entries the view measured
+    int refreshSubstitutions = 0;        // asked during a Bold refresh with the Text page showing
+    int realized = 0;                    // fields with a widget after it
 };
 
 Work Run(int n) {
@@ -47,6 +48,7 @@ Work Run(int n) {
     w.parsedFaces = Screen->FaceMetrics()->stats().parsed;
     w.notificationsPerField = double(Form1->OwnershipCounters().notifications) / n;
     w.listMeasurements = Form1->ListBox1->ItemMeasurements();
+    w.translationLinesPerField = double(Form1->Translator1->LinesExamined()) / n;
     Form1->PageControl1->SelectByUser(Form1->TabSheet2);
     QCoreApplication::processEvents();
     Form1->CheckBox1->Toggle();
@@ -87,6 +89,13 @@ void TestScale::workPerFamilyStaysConstant() {
         qPrintable(
             QStringLiteral("%1 vs %2").arg(large.notificationsPerField).arg(small.notificationsPerField)));
     QVERIFY(large.notificationsPerField < 32);
+    // Translating the window looks each field up instead of going through the table's
+    // hundred-odd lines (only lines with other than printable ASCII are compared).
+    QVERIFY2(large.translationLinesPerField <= small.translationLinesPerField &&
+                 large.translationLinesPerField < 10,
+             qPrintable(QStringLiteral("%1 vs %2")
+                            .arg(large.translationLinesPerField)
+                            .arg(small.translationLinesPerField)));
     // Entries are one height: the view measures a handful, not every one.
     QCOMPARE(large.listMeasurements, small.listMeasurements);
     QVERIFY(large.listMeasurements < 50);

@@ -97,10 +97,21 @@ private slots:
     void splashProgressCoversTheWholeLoop();
     void closingStopsRefreshes();
     void onlyFieldsInViewGetWidgets();
+    void textPageReadiesTheNextFacesOfTheFieldsInView();
     void resizeLaysOutAndRefreshesWhicheverPageShows();
     void refreshShowsHourglassAndPaintedSplash();
     void noWindowButTheFormsAppears();
+    void interfaceFontNamesComeFromTheDefinitions();
 };
+
+void TestUnit1::interfaceFontNamesComeFromTheDefinitions() {
+    const QStringList names = InterfaceFontNames();
+    QCOMPARE(names.value(0), QGuiApplication::font().family());
+    // The windows name these; each once.
+    QVERIFY(names.contains(QStringLiteral("Arial")));
+    QVERIFY(names.contains(QStringLiteral("MS Sans Serif")));
+    QCOMPARE(names.count(QStringLiteral("Arial")), 1);
+}
 
 void TestUnit1::startsInGermanWithFirstFontSelected() {
     MainWindow w(RealFamilies(3));
@@ -462,6 +473,49 @@ void TestUnit1::onlyFieldsInViewGetWidgets() {
     Form1->ScrollBox1->VertScrollBar()->SetPosition(0);
     QCoreApplication::processEvents();
     QCOMPARE(qobject_cast<QLineEdit*>(fields[0]->Widget())->text(), typed);
+}
+
+void TestUnit1::textPageReadiesTheNextFacesOfTheFieldsInView() {
+    QStringList fonts;
+    for (int i = 0; i < 300; ++i)
+        fonts << RealFamilies(3)[i % 3];
+    MainWindow w(fonts);
+    w.ShowAndSettle();
+    QVERIFY(Form1->TextPageWarmList().isEmpty()); // the Alphabet page shows
+    Form1->PageControl1->SelectByUser(Form1->TabSheet2);
+    Form1->ScrollBox1->VertScrollBar()->SetPosition(Form1->ScrollBox1->MaxScrollPosition() / 2);
+    QCoreApplication::processEvents();
+    // Fields in view first, then those near it that have a widget.
+    std::vector<TEdit*> inView, nearView;
+    for (TEdit* e : w.Fields()) {
+        if (e->Top() + e->Height() > 0 && e->Top() < Form1->ScrollBox1->ClientHeight())
+            inView.push_back(e);
+        else if (e->HandleAllocated())
+            nearView.push_back(e);
+    }
+    QVERIFY(inView.size() > 2 && inView.size() < 60);
+    QVERIFY(inView.front() != w.Fields().front());
+    inView.insert(inView.end(), nearView.begin(), nearView.end());
+    const QList<QFont> warm = Form1->TextPageWarmList();
+    // Bold flipped for every field with a widget, then Italic flipped, then a size step each way.
+    QCOMPARE(warm.size(), qsizetype(inView.size() * 4));
+    const qsizetype n = qsizetype(inView.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        QCOMPARE(warm[i].family(), inView[size_t(i)]->Font()->Name());
+        QVERIFY(warm[i].bold() && !warm[i].italic());
+        QVERIFY(!warm[n + i].bold() && warm[n + i].italic());
+    }
+    // They are the very fonts the fields take, so Qt finds the faces made.
+    Form1->CheckBox1->Toggle();
+    QCoreApplication::processEvents();
+    auto* edit = qobject_cast<QLineEdit*>(inView.front()->Widget());
+    QVERIFY(edit);
+    QCOMPARE(edit->font(), warm[0]);
+    const QFont italicNext = warm[n];
+    Form1->CheckBox1->Toggle();
+    Form1->CheckBox2->Toggle();
+    QCoreApplication::processEvents();
+    QCOMPARE(qobject_cast<QLineEdit*>(inView.front()->Widget())->font(), italicNext);
 }
 
 namespace {

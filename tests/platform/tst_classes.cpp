@@ -19,6 +19,18 @@ protected:
         if (log && op == TOperation::opRemove)
             *log << Name() + QStringLiteral(" sees ") + c->Name() + QStringLiteral(" go");
     }
+    // Reached only while the Probe level exists (a virtual call from a base destructor
+    // would stop at the base).
+    void BeforeDestruction() override {
+        if (log)
+            *log << QStringLiteral("told ") + Name() + (IsDestroying() ? QStringLiteral(" late") : QString());
+    }
+};
+
+// A component whose construction fails half-way.
+class Unbuildable : public Probe {
+public:
+    explicit Unbuildable(TComponent* owner) : Probe(owner) { throw EComponentError(QStringLiteral("no")); }
 };
 
 class Receiver : public QObject {
@@ -34,6 +46,7 @@ private slots:
     void namesAreUniqueAndFoundIgnoringCase();
     void freeNotificationTellsWatchers();
     void ownershipWorkPerComponentStaysConstant();
+    void destructionStartsWhileTheComponentIsWhole();
     void stringListIndexErrorsAndText();
     void sortedListIgnoresCaseAndKeepsArrivalOrderOfEquals();
     void eventIsUnassignedWhenReceiverIsGone();
@@ -101,6 +114,38 @@ void TestClasses::freeNotificationTellsWatchers() {
     watcher->FreeNotification(y);
     delete watcher;
     delete y;
+}
+
+// However a component goes (deleted, or with its owner), it is told while every level of it
+// is whole; one ended in place (a local) cannot be; one whose constructor threw was never
+// built, so it is only freed and leaves its owner.
+void TestClasses::destructionStartsWhileTheComponentIsWhole() {
+    QStringList log;
+    auto owner = std::make_unique<TComponent>(nullptr);
+    const auto make = [&](const char* name) {
+        auto* p = new Probe(owner.get());
+        p->SetName(QLatin1String(name));
+        p->log = &log;
+        return p;
+    };
+    delete make("A");
+    QCOMPARE(log, QStringList({"told A", "free A"}));
+    log.clear();
+    std::unique_ptr<TComponent> b(make("B"));
+    b.reset();
+    make("C");
+    owner.reset();
+    QCOMPARE(log, QStringList({"told B", "free B", "told C", "free C"}));
+    log.clear();
+    {
+        Probe local(nullptr);
+        local.SetName(QStringLiteral("L"));
+        local.log = &log;
+    }
+    QCOMPARE(log, QStringList{"free L"});
+    owner = std::make_unique<TComponent>(nullptr);
+    QVERIFY_THROWS_EXCEPTION(EComponentError, new Unbuildable(owner.get()));
+    QCOMPARE(owner->ComponentCount(), 0);
 }
 
 // A form owns one field per installed family: making and freeing each must cost the

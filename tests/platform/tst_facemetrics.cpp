@@ -1047,6 +1047,33 @@ private slots:
 
     // ---- installed fonts ----------------------------------------------------------------
 
+    void prefetchedSubstitutesMatchAskedOnes() {
+        const QStringList names{QStringLiteral("Arial"), QStringLiteral("MS Sans Serif"),
+                                QStringLiteral("No Such Family 1234")};
+        const TFaceMetrics asked{QString()};
+        QStringList want;
+        for (const QString& name : names)
+            want << asked.substituteFamily(name);
+        QCOMPARE(asked.stats().substitutions, 3);
+
+        TFaceMetrics ahead{QString()};
+        ahead.buildInBackground();
+        ahead.prefetchSubstitutes(names + QStringList{QStringLiteral("Arial")});
+        QStringList got;
+        for (const QString& name : names)
+            got << ahead.substituteFamily(name);
+        QCOMPARE(got, want);
+        // Each name was matched once, on the worker, and answered from its memo here.
+        QCOMPARE(ahead.stats().substitutions, 3);
+        // A name it was not given is matched when asked.
+        (void)ahead.substituteFamily(QStringLiteral("Times New Roman"));
+        QCOMPARE(ahead.stats().substitutions, 4);
+        // An index that does not come from fontconfig has nothing to work out.
+        TFaceMetrics files = TFaceMetrics::fromFiles({}, QString());
+        files.prefetchSubstitutes(names);
+        QCOMPARE(files.substituteFamily(names[0]), QString());
+    }
+
     void fromFilesQueriesFontconfig() {
         const QDir dejavu("/usr/share/fonts/truetype/dejavu");
         const QString regular = dejavu.filePath("DejaVuSans.ttf"),

@@ -37,21 +37,48 @@ QString Stored(const QString& name) {
 
 } // namespace
 
+// A form class of its own whose OnDestroy handler uses the derived part of the form.
+class TKeptForm : public TForm {
+    Q_OBJECT
+public:
+    using TForm::TForm;
+    static inline QStringList calls;
+    QStringList own; // a member of the derived form: gone once its destructor has run
+
+    void FormDestroy(TObject* sender) {
+        if (!dynamic_cast<TKeptForm*>(sender)) {
+            calls << QStringLiteral("partial");
+            return;
+        }
+        own << Stored(QStringLiteral("Visible"));
+        calls << QStringLiteral("whole, stored ") + own.last();
+    }
+    std::span<const TMethodBinding> PublishedMethods() const override {
+        static const TMethodBinding methods[] = {PUBLISHED_METHOD(TKeptForm, FormDestroy)};
+        return methods;
+    }
+};
+
 class TstPlacemnt : public QObject {
     Q_OBJECT
     std::unique_ptr<TestEnvironment> env;
 
-    TForm* MakeForm(const QString& formProps = {}, const QString& storageProps = {}) {
-        auto* f = new TForm(Application);
+    TForm* MakeForm(const QString& formProps = {}, const QString& storageProps = {},
+                    TComponent* owner = Application) {
+        auto* f = new TForm(owner);
+        ReadInto(f, formProps, storageProps);
+        return f;
+    }
+    static void ReadInto(TForm* f, const QString& formProps = {}, const QString& storageProps = {}) {
         TFormReader::ReadFormText(
             f,
-            "F: TForm {\n Left = 100\n Top = 80\n Width = 400\n Height = 300\n" + formProps +
+            "F: " + QString::fromLatin1(f->metaObject()->className()) +
+                " {\n Left = 100\n Top = 80\n Width = 400\n Height = 300\n" + formProps +
                 "\n Edit1: TEdit {\n  Left = 8\n  Top = 8\n  Width = 100\n  Text = \"sample\"\n }\n"
                 " Storage: TFormStorage {\n  IniSection = \"\\\\Software\\\\Test\\\\Forms\"\n"
                 "  UseRegistry = True\n  StoredProps = (\"Edit1.Text\")\n" +
                 storageProps + "\n }\n}\n",
             "test");
-        return f;
     }
     static TFormStorage* StorageOf(TForm* f) {
         return dynamic_cast<TFormStorage*>(f->FindComponent("Storage"));
@@ -61,6 +88,7 @@ class TstPlacemnt : public QObject {
 private slots:
     void init() {
         env = std::make_unique<TestEnvironment>();
+        QFile::remove(QFileInfo(TRegIniFile::HivePath()).absolutePath()); // a case may leave a file there
         QDir(QFileInfo(TRegIniFile::HivePath()).absolutePath()).removeRecursively();
     }
     void cleanup() { env.reset(); }
@@ -102,6 +130,35 @@ private slots:
         delete f;
         QCOMPARE(Stored("Visible"), "1");
         QCOMPARE(Stored("Edit1_Text"), "changed");
+    }
+
+    // However a form with a placement keeper ends, the keeper saves, and the form's own
+    // OnDestroy handler (which the keeper chains to) runs on the whole form, after the save;
+    // a form ended in place (not deleted) is no longer whole then, so its handler does not run.
+    void theFormsOwnDestroyHandlerRunsOnAWholeForm() {
+        enum Way { Deleted, ByOwner, InPlace };
+        for (const Way way : {Deleted, ByOwner, InPlace}) {
+            QFile::remove(TRegIniFile::HivePath());
+            TKeptForm::calls.clear();
+            const auto use = [](TKeptForm* f) {
+                ReadInto(f, QStringLiteral(" OnDestroy = FormDestroy"));
+                f->Show();
+                EditOf(f)->SetText(QStringLiteral("typed"));
+            };
+            if (way == InPlace) {
+                TKeptForm f(nullptr);
+                use(&f);
+            } else {
+                auto owner = std::make_unique<TComponent>(nullptr);
+                auto* f = new TKeptForm(owner.get());
+                use(f);
+                if (way == Deleted) delete f;
+            }
+            QCOMPARE(TKeptForm::calls, way == InPlace ? QStringList() : QStringList{"whole, stored 1"});
+            QCOMPARE(Stored("Visible"), "1");
+            QCOMPARE(Stored("Edit1_Text"), "typed");
+        }
+        QVERIFY(env->errors.isEmpty());
     }
 
     void aShowRestoresPlacementAndProperties() {
@@ -249,6 +306,11 @@ private slots:
         QCOMPARE(env->errors, QStringList({"Ungültiger Datentyp für 'NormPos'"}));
         QCOMPARE(EditOf(f)->Text(), "sample");
         QVERIFY(!StorageOf(f)->Restored());
+        // Each show stops there again, but the user has been told.
+        f->Hide();
+        f->Show();
+        QVERIFY(f->Visible() && !StorageOf(f)->Restored());
+        QCOMPARE(env->errors.size(), 1);
         f->Close();
         delete f;
         QVERIFY(HiveText().contains("\"NormPos\"=dword:00000064"));
@@ -330,6 +392,77 @@ private slots:
         QCOMPARE(env->errors.size(), 1);
         QCOMPARE(Stored("NormPos"), "100,80,500,380");
         QCOMPARE(QFileInfo(path).dir().entryList({"registry.reg.bad-*"}).size(), 1);
+    }
+
+    void twoCopiesSavingKeepEachOthersChanges() {
+        WriteHive("\"NormPos\"=\"100,50,700,500\"\n\"Edit1_Text\"=\"old\"\n");
+        // Two copies of one form, as two running copies of the program have them.
+        TForm* a = MakeForm();
+        std::unique_ptr<TForm> second(MakeForm({}, {}, nullptr));
+        TForm* b = second.get();
+        a->Show();
+        b->Show();
+        EditOf(b)->SetText("from b");
+        a->SetBounds(100, 50, 500, 400);
+        b->Close();
+        a->Close(); // saves its unchanged text too, which must not undo b's
+        QCOMPARE(Stored("Edit1_Text"), "from b");
+        QCOMPARE(Stored("NormPos"), "100,50,600,450");
+        // Changed by both: the later save wins.
+        a->Show();
+        b->Show();
+        EditOf(a)->SetText("a again");
+        EditOf(b)->SetText("b again");
+        a->Close();
+        b->Close();
+        QCOMPARE(Stored("Edit1_Text"), "b again");
+        // A value gone from the file is written again, changed or not.
+        WriteHive("");
+        a->Show();
+        a->Close();
+        QCOMPARE(Stored("Edit1_Text"), "a again");
+        // Absent when both restored (a first start): what each held is its base.
+        WriteHive("");
+        a->Show();
+        b->Show();
+        EditOf(a)->SetText("a third");
+        a->Close();
+        b->Close();
+        QCOMPARE(Stored("Edit1_Text"), "a third");
+        QVERIFY(env->errors.isEmpty());
+    }
+
+    void aSettingsFileThatCannotBeReadIsToldOfOnceAndKept() {
+        const QString path = TRegIniFile::HivePath();
+        QVERIFY(QDir().mkpath(path)); // a directory where the file should be
+        TForm* f = MakeForm();
+        for (int i = 0; i < 3; ++i) {
+            f->Show();
+            QVERIFY(f->Visible());
+            f->Hide();
+        }
+        QVERIFY(!StorageOf(f)->Restored());
+        f->Close();
+        delete f;
+        QCOMPARE(env->errors, QStringList({QStringLiteral("Konnte Daten für '%1' nicht holen").arg(path)}));
+        QVERIFY(QFileInfo(path).isDir());
+    }
+
+    void aSettingsDirectoryThatCannotBeWrittenIsToldOfOnce() {
+        const QString dir = QFileInfo(TRegIniFile::HivePath()).absolutePath();
+        {
+            QFile file(dir); // a file where the directory should be
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        TForm* f = MakeForm();
+        f->Show();
+        QVERIFY(StorageOf(f)->Restored());
+        f->Close();
+        delete f; // nothing was saved, so the end tries again
+        QCOMPARE(
+            env->errors,
+            QStringList({QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(TRegIniFile::HivePath())}));
+        QVERIFY(QFileInfo(dir).isFile());
     }
 
     void theIniStoreHoldsTheSameItems() {

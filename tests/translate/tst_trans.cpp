@@ -81,6 +81,26 @@ private slots:
         QCOMPARE(t->IndexOfKey("_Label"), -1);
         QCOMPARE(t->IndexOfKey("_Form1"), -1);
         QCOMPARE(t->IndexOfKey("Ärger"), -1);
+
+        // Lookups follow every change to the table, also one made inside an update.
+        TStrings* table = t->TranslateList();
+        table->Put(0, "_x");
+        QCOMPARE(t->IndexOfKey("_Form"), -1);
+        QCOMPARE(t->IndexOfKey("_X"), 0);
+        table->BeginUpdate();
+        table->Insert(0, "_form");
+        QCOMPARE(t->IndexOfKey("_Form"), 0);
+        table->Delete(0);
+        QCOMPARE(t->IndexOfKey("_Form"), -1);
+        table->EndUpdate();
+        // A line with other characters above an ASCII one still counts as first if it
+        // compares equal; one below does not shadow the ASCII line.
+        table->Insert(4, "_b\u00e4");
+        table->Put(4, QStringLiteral("_B\u00c4"));
+        QCOMPARE(t->IndexOfKey(QStringLiteral("_b\u00e4")), 4);
+        QCOMPARE(t->IndexOfKey("_Label1"), 5);
+        table->Clear();
+        QCOMPARE(t->IndexOfKey("_Label1"), -1);
     }
 
     void readsArePositionalAndPutEntryWritesTheCurrentLanguage() {

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Two copies of the program save the same settings file at the same moment, ROUNDS
+# times (default 200), and no value is lost:
+#   stress_two_copies.sh PATH-TO-GLYVEX [ROUNDS]
+# Each copy runs on an X display of its own (so each has its own keyboard and menus)
+# with the same home. In every round both start, copy A switches the language, copy
+# B types a new sample text, and both are ended by "Beenden" in the same instant.
+# Each copy saves all of its values; the file must then hold A's language and B's
+# text. Ends with a summary line: rounds, lost values, time, how far apart the two
+# ends were.
+source "$(dirname "$0")/lib.sh" "$1"
+rounds=${2:-200}
+reg=$XDG_CONFIG_HOME/glyvex/registry.reg
+
+start_x
+display_a=$DISPLAY xvfb_a=$E2E_XVFB_PID
+E2E_XVFB_PID=
+start_x
+display_b=$DISPLAY
+declare -A pid
+stop_copies() {
+    local n
+    for n in a b; do [ -n "${pid[$n]:-}" ] && kill "${pid[$n]}" 2>/dev/null; done
+    kill "$xvfb_a" 2>/dev/null
+    return 0
+}
+trap 'status=$?; stop_copies; (exit $status); e2e_cleanup' EXIT
+
+# Starts copy $1 (a or b) on its display; its exit status lands in $E2E_TMP/status-$1.
+launch() {
+    local n=$1 display
+    display=display_$n
+    rm -f "$E2E_TMP/status-$n" "$E2E_TMP/pid-$n"
+    (
+        trap - EXIT INT TERM
+        DISPLAY=${!display} "$E2E_PROGRAM" >"$E2E_TMP/stdout-$n" 2>"$E2E_TMP/stderr-$n" &
+        echo $! >"$E2E_TMP/pid-$n.part" && mv "$E2E_TMP/pid-$n.part" "$E2E_TMP/pid-$n"
+        status=0
+        wait $! || status=$?
+        date +%s.%N >"$E2E_TMP/ended-$n"
+        echo "$status" >"$E2E_TMP/status-$n.part" && mv "$E2E_TMP/status-$n.part" "$E2E_TMP/status-$n"
+    ) &
+    while [ ! -s "$E2E_TMP/pid-$n" ]; do sleep 0.01; done
+    pid[$n]=$(cat "$E2E_TMP/pid-$n")
+}
+
+# The main window of the copy on the current display.
+main_window() {
+    local start id
+    start=$(now)
+    while [ "$(elapsed_ms "$start")" -lt 60000 ]; do
+        for id in $(find_windows Glyvex); do
+            read_geometry "$id" 2>/dev/null || continue
+            [ "$GEOM_W" -ge 300 ] && echo "$id" && return 0
+        done
+        sleep 0.05
+    done
+    fail "no main window on $DISPLAY"
+}
+
+# Opens the file menu of the main window $1 (German or English) and waits for it.
+open_file_menu() {
+    local before start
+    before=$(viewable_count)
+    send_keys "$1" "$2"
+    start=$(now)
+    while [ "$(viewable_count)" -le "$before" ]; do
+        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the file menu did not open on $DISPLAY"
+        sleep 0.05
+    done
+}
+
+value() { grep -x "\"$1\"=.*" "$reg" | sed 's/^"[^"]*"="\(.*\)"$/\1/'; }
+
+lost=0 gaps=0 maxgap=0 language=German began=$(now)
+for round in $(seq 1 "$rounds"); do
+    launch a
+    launch b
+    a=$(DISPLAY=$display_a main_window)
+    b=$(DISPLAY=$display_b main_window)
+
+    # A: the other language.
+    if [ "$language" = German ]; then
+        DISPLAY=$display_a menu_command "$a" alt+a e
+        language=English quit_a=(alt+f x)
+    else
+        DISPLAY=$display_a menu_command "$a" alt+v d
+        language=German quit_a=(alt+d b)
+    fi
+    # B: a new sample text, on the Text page (B's language is the one A left last time).
+    text="Runde $round $RANDOM"
+    if [ "$language" = German ]; then # A left English
+        DISPLAY=$display_b menu_command "$b" alt+v t
+        quit_b=(alt+f x)
+    else
+        DISPLAY=$display_b menu_command "$b" alt+a t
+        quit_b=(alt+d b)
+    fi
+    DISPLAY=$display_b click_at "$b" 410 62
+    DISPLAY=$display_b send_keys "$b" ctrl+a
+    DISPLAY=$display_b xdotool type --delay 20 "$text"
+
+    # Both menus open, then both commands in the same instant.
+    DISPLAY=$display_a open_file_menu "$a" "${quit_a[0]}"
+    DISPLAY=$display_b open_file_menu "$b" "${quit_b[0]}"
+    DISPLAY=$display_a xdotool key "${quit_a[1]}" &
+    key_a=$!
+    DISPLAY=$display_b xdotool key "${quit_b[1]}" &
+    key_b=$!
+    wait "$key_a" "$key_b"
+    start=$(now)
+    while [ ! -s "$E2E_TMP/status-a" ] || [ ! -s "$E2E_TMP/status-b" ]; do
+        [ "$(elapsed_ms "$start")" -lt 20000 ] || fail "round $round: the copies did not end"
+        sleep 0.02
+    done
+    pid[a]= pid[b]=
+    [ "$(cat "$E2E_TMP/status-a")$(cat "$E2E_TMP/status-b")" = 00 ] || fail "round $round: exit status"
+    gap=$(awk -v x="$(cat "$E2E_TMP/ended-a")" -v y="$(cat "$E2E_TMP/ended-b")" \
+        'BEGIN { d = (x - y) * 1000; printf "%d", d < 0 ? -d : d }')
+    gaps=$((gaps + gap))
+    [ "$gap" -gt "$maxgap" ] && maxgap=$gap
+
+    got_language=$(value Translator1_CurrentLanguage) got_text=$(value Edit1_Text)
+    if [ "$got_language" != "$language" ]; then
+        lost=$((lost + 1))
+        echo "round $round: A's language $language lost, the file holds $got_language (ends ${gap} ms apart)"
+    fi
+    if [ "$got_text" != "$text" ]; then
+        lost=$((lost + 1))
+        echo "round $round: B's text \"$text\" lost, the file holds \"$got_text\" (ends ${gap} ms apart)"
+    fi
+    language=$got_language
+    if [ -n "$(find "$(dirname "$reg")" -name 'registry.reg.*' ! -name '*.lock')" ]; then
+        fail "round $round: files beside the settings: $(ls "$(dirname "$reg")")"
+    fi
+    if grep -h "Daten\|Einstellungsdatei" "$E2E_TMP/stderr-a" "$E2E_TMP/stderr-b"; then
+        fail "round $round: a copy reported a settings error"
+    fi
+done
+echo "two copies: $rounds rounds, $((2 * rounds)) values, $lost lost, $(($(elapsed_ms "$began") / 1000)) s;" \
+    "the copies ended $((gaps / rounds)) ms apart on average, at most $maxgap ms"
+[ "$lost" = 0 ] || fail "$lost values lost"
