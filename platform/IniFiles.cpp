@@ -361,10 +361,10 @@ const TIniFile::Line* TIniFile::FindKey(const QString& section, const QString& i
 }
 
 QString TIniFile::ReadString(const QString& section, const QString& ident, const QString& def) {
-    // What was read is remembered, so that a later write of the same value is no change of ours.
     const Line* l = FindKey(section, ident);
-    NoteRead(section.trimmed(), ident.trimmed(), l ? l->value.trimmed() : def.trimmed());
-    return l ? l->value.trimmed() : def;
+    const QString text = l ? l->value.trimmed() : def;
+    NoteRead(section.trimmed(), ident.trimmed(), l ? text : def.trimmed());
+    return text;
 }
 
 void TIniFile::WriteString(const QString& section, const QString& ident, const QString& value) {
@@ -377,10 +377,11 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
     if (breaks(section) || section.contains(u']') || breaks(ident) || ident.contains(u'=') ||
         key.startsWith(u'[') || key.startsWith(u';') || breaks(value))
         WriteFailed();
+    const QString name = section.trimmed();
     // A value left as it was is no change of ours: another copy's newer value stays.
-    if (const Line* l = FindKey(section, key); l && l->value == value) return;
-    const bool own = OwnChange(section.trimmed(), key, value.trimmed());
-    Change([this, section = section.trimmed(), ident = key, value, own] {
+    if (const Line* l = FindKey(name, key); l && l->value == value) return;
+    const bool own = OwnChange(name, key, value.trimmed());
+    Change([this, section = name, ident = key, value, own] {
         Section* s = FindSection(section);
         if (!s) {
             FSections.push_back({section, {}});
