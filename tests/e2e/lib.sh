@@ -35,6 +35,8 @@ skip() {
 
 e2e_cleanup() {
     local status=$?
+    # A case that starts more than lib.sh knows of ends it in e2e_on_exit.
+    if declare -F e2e_on_exit >/dev/null; then e2e_on_exit || true; fi
     if [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; then
         kill "$E2E_PID" 2>/dev/null || true
         sleep 0.2
