@@ -35,6 +35,8 @@ skip() {
 
 e2e_cleanup() {
     local status=$?
+    # A case that starts more than lib.sh knows of ends it in e2e_on_exit.
+    if declare -F e2e_on_exit >/dev/null; then e2e_on_exit || true; fi
     if [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; then
         kill "$E2E_PID" 2>/dev/null || true
         sleep 0.2
@@ -213,18 +215,26 @@ send_keys() {
 # Number of viewable children of the root window (forms, menus, popups).
 viewable_count() { xdotool search --onlyvisible --name "" 2>/dev/null | wc -l; }
 
+# Opens a menu of window $1 by its key ($2) and waits until it shows; sets
+# MENU_BEFORE to the number of viewable windows before.
+open_menu() {
+    local start
+    MENU_BEFORE=$(viewable_count)
+    send_keys "$1" "$2"
+    start=$(now)
+    while [ "$(viewable_count)" -le "$MENU_BEFORE" ]; do
+        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the menu of $2 did not open${DISPLAY:+ on $DISPLAY}"
+        sleep 0.05
+    done
+}
+
 # Chooses a menu command by keys, as a user would, waiting for the menu to open
 # and to close again, so no key lands anywhere else on a slow machine:
 #   menu_command WINDOW alt+a t     ("Ansicht / Textansicht")
 menu_command() {
     local id=$1 open=$2 item=$3 before start
-    before=$(viewable_count)
-    send_keys "$id" "$open"
-    start=$(now)
-    while [ "$(viewable_count)" -le "$before" ]; do
-        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the menu of $open did not open"
-        sleep 0.05
-    done
+    open_menu "$id" "$open"
+    before=$MENU_BEFORE
     xdotool key "$item"
     start=$(now)
     while [ "$(viewable_count)" -gt "$before" ]; do

@@ -95,14 +95,8 @@ show_font_info() {
 # "Datei / Beenden", closing the message boxes that come up until the program has
 # ended; fails unless it ends with status 0 within 30 s.
 quit_settled() {
-    local before start
-    before=$(viewable_count)
-    send_keys "$MAIN" alt+d
-    start=$(now)
-    while [ "$(viewable_count)" -le "$before" ]; do
-        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the Datei menu did not open"
-        sleep 0.05
-    done
+    local start
+    open_menu "$MAIN" alt+d
     xdotool key b
     start=$(now)
     while [ ! -s "$E2E_TMP/exit-status" ]; do
