@@ -18,6 +18,9 @@ E2E_PID=
 E2E_DISPLAY=
 E2E_STDOUT=$E2E_TMP/stdout.log
 E2E_STDERR=$E2E_TMP/stderr.log
+# Time limits for the program (windows appearing, the program ending) are multiplied by
+# this factor; a slower build (the sanitizer one) sets it.
+E2E_TIME_FACTOR=${E2E_TIME_FACTOR:-1}
 
 fail() {
     echo "FAIL [$E2E_CASE]: $*" >&2
@@ -82,6 +85,8 @@ e2e_home_file() {
 
 # Seconds since the epoch with milliseconds.
 now() { date +%s.%N; }
+# $1 seconds (may be fractional) in milliseconds, times E2E_TIME_FACTOR.
+scaled_ms() { awk -v t="$1" -v f="$E2E_TIME_FACTOR" 'BEGIN { printf "%d", t * f * 1000 }'; }
 elapsed_ms() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%d", (b - a) * 1000 }'; }
 
 # Starts Xvfb on the first free display of :100 to :199. A lock file per display
@@ -157,7 +162,7 @@ find_windows() {
 wait_window() {
     local title=$1 minwidth=${2:-0} timeout=${3:-10} start id
     start=$(now)
-    while [ "$(elapsed_ms "$start")" -lt $((timeout * 1000)) ]; do
+    while [ "$(elapsed_ms "$start")" -lt "$(scaled_ms "$timeout")" ]; do
         program_running || fail "the program ended while waiting for window \"$title\""
         for id in $(find_windows "$title"); do
             read_geometry "$id" 2>/dev/null || continue
@@ -223,7 +228,7 @@ open_menu() {
     send_keys "$1" "$2"
     start=$(now)
     while [ "$(viewable_count)" -le "$MENU_BEFORE" ]; do
-        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the menu of $2 did not open${DISPLAY:+ on $DISPLAY}"
+        [ "$(elapsed_ms "$start")" -lt "$(scaled_ms 5)" ] || fail "the menu of $2 did not open${DISPLAY:+ on $DISPLAY}"
         sleep 0.05
     done
 }
@@ -238,7 +243,7 @@ menu_command() {
     xdotool key "$item"
     start=$(now)
     while [ "$(viewable_count)" -gt "$before" ]; do
-        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "the menu of $open did not close after $item"
+        [ "$(elapsed_ms "$start")" -lt "$(scaled_ms 5)" ] || fail "the menu of $open did not close after $item"
         sleep 0.05
     done
 }
@@ -298,7 +303,7 @@ pixel_difference() {
 # exit status. Fails when it is still running.
 wait_exit() {
     local timeout_ms start
-    timeout_ms=$(awk -v t="$1" 'BEGIN { printf "%d", t * 1000 }')
+    timeout_ms=$(scaled_ms "$1")
     start=$(now)
     while [ ! -s "$E2E_TMP/exit-status" ]; do
         [ "$(elapsed_ms "$start")" -lt "$timeout_ms" ] || fail "the program did not end within $1 s"
