@@ -8,6 +8,7 @@
 
 #include <QFontMetrics>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -142,7 +143,7 @@ void TForm1::SelectionChanged() {
     WarmNeighbours();
 }
 
-void TForm1::WarmNeighbours() {
+void TForm1::WarmNeighbours(int delayMs) {
     // Qt makes a font engine the first time a face is drawn, which with thousands of
     // families installed costs longer than a frame (a font-configuration match over all
     // of them). Once the window has painted and is idle, make the engines of the entries
@@ -150,13 +151,20 @@ void TForm1::WarmNeighbours() {
     // font ready. Keys held down come faster than that; each step then pays for its font.
     if (FWarmScheduled) return;
     FWarmScheduled = true;
-    constexpr int kIdleMs = 50;
-    QTimer::singleShot(kIdleMs, this, [this] {
+    QTimer::singleShot(delayMs, this, [this] {
         Guard([&] {
             FWarmScheduled = false;
-            QWidget* memo = Memo1->Widget();
             const int i = ListBox1->ItemIndex();
-            if (!memo || i < 0 || FClosing) return;
+            if (i < 0 || FClosing) return;
+            // Not before the window is on screen: at start the timer may run out while
+            // the window is still being made or shown, and the user waits for it first.
+            QWidget* memo = Memo1->Widget();
+            const QWindow* window = Widget() ? Widget()->windowHandle() : nullptr;
+            if (!memo || !window || !window->isExposed()) {
+                constexpr int kRetryMs = 250; // slowly: a minimised window may stay hidden long
+                WarmNeighbours(kRetryMs);
+                return;
+            }
             QList<QFont> warm;
             for (int j : {i + 1, i - 1}) {
                 if (j < 0 || j >= ListBox1->Items()->Count()) continue;
@@ -315,11 +323,16 @@ void TForm1::CreateEditfields() {
     FEditTop = 0;
     const int n = ListBox1->Items()->Count();
     Screen->PrepareFontLineHeights(ListBox1->Items()->ToStringList(), TFontStyles());
+    // A field's font is the box's with the family and the chosen size; given in one
+    // step, so each field works out its height once, not once per change.
+    TFont font;
+    font.Assign(ScrollBox1->Font());
+    font.SetSize(TrackBar1->Position());
     for (int i = 1; i <= n; ++i) {
         auto* edit = new TEdit(this);
+        font.SetName(ListBox1->Items()->Strings(i - 1));
+        edit->Font()->Assign(&font);
         edit->SetParent(ScrollBox1);
-        edit->Font()->SetName(ListBox1->Items()->Strings(i - 1));
-        edit->Font()->SetSize(TrackBar1->Position());
         edit->SetWidth(ScrollBox1->Width());
         edit->SetName(QStringLiteral("MyEdit") + QString::number(i));
         edit->SetText(FieldText(edit->Font()->Name()));

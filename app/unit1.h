@@ -17,6 +17,8 @@ public:
     // The faces the fields in view take after the next toggle of Bold, of Italic, or a
     // step of the size, in that order; made ahead while the Text page is idle.
     QList<QFont> TextPageWarmList() const;
+    // The preview fonts readied for the entries beside the selection.
+    QList<QFont> WarmedNeighbours() const { return FWarmFonts; }
     explicit TForm1(TComponent* AOwner);
 
     TStatusBar* StatusBar1 = nullptr;
@@ -103,7 +105,7 @@ private:
     // Keeps the font-info window in step with the selection while it shows.
     void SelectionChanged();
     // Readies the preview fonts of the entries beside the selection while idle.
-    void WarmNeighbours();
+    void WarmNeighbours(int delayMs = 50);
     // Readies, while the Text page is idle, the faces the fields in view take after
     // the next style toggle or size step.
     void WarmTextPage();

@@ -84,7 +84,7 @@ int TComponent::ComponentIndex() const {
 
 TComponent* TComponent::FindComponent(const QString& name) const {
     if (name.isEmpty()) return nullptr;
-    return FNameIndex.value(name.toCaseFolded(), nullptr);
+    return FNameIndex.value(CaseFoldKey(name), nullptr);
 }
 
 void TComponent::SetName(const QString& value) {
@@ -102,8 +102,8 @@ void TComponent::SetName(const QString& value) {
         }
     }
     if (FOwner) {
-        if (!FName.isEmpty()) FOwner->FNameIndex.remove(FName.toCaseFolded());
-        if (!value.isEmpty()) FOwner->FNameIndex.insert(value.toCaseFolded(), this);
+        if (!FName.isEmpty()) FOwner->FNameIndex.remove(CaseFoldKey(FName));
+        if (!value.isEmpty()) FOwner->FNameIndex.insert(CaseFoldKey(value), this);
     }
     FName = value;
     setObjectName(value);
@@ -162,7 +162,7 @@ void TComponent::InsertComponent(TComponent* c) {
     c->FOwner = this;
     c->FOwnerIndex = int(FComponents.size());
     FComponents.push_back(c);
-    if (!c->FName.isEmpty()) FNameIndex.insert(c->FName.toCaseFolded(), c);
+    if (!c->FName.isEmpty()) FNameIndex.insert(CaseFoldKey(c->FName), c);
     auto& counters = FCounters;
     // By index: a listener may create components while it is told.
     for (size_t i = 0; i < FListeners.size(); ++i) {
@@ -187,7 +187,7 @@ void TComponent::RemoveComponent(TComponent* c) {
         counters.scanned += it - FListeners.rbegin() + 1;
         if (it != FListeners.rend()) FListeners.erase(std::next(it).base());
     }
-    if (!c->FName.isEmpty()) FNameIndex.remove(c->FName.toCaseFolded());
+    if (!c->FName.isEmpty()) FNameIndex.remove(CaseFoldKey(c->FName));
     c->FOwner = nullptr;
     c->FOwnerIndex = -1;
     for (size_t i = 0; i < FListeners.size(); ++i) {
@@ -336,6 +336,23 @@ void TStrings::Assign(TPersistent* Source) {
 static bool LocaleCollates() {
     static const bool collates = QLocale().language() != QLocale::C;
     return collates;
+}
+
+QString CaseFoldKey(const QString& text) {
+    bool upper = false;
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        if (c >= 0x80) return text.toCaseFolded();
+        upper = upper || (c >= u'A' && c <= u'Z');
+    }
+    if (!upper) return text; // shares the data
+    QString folded(text.size(), Qt::Uninitialized);
+    QChar* out = folded.data();
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        *out++ = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c);
+    }
+    return folded;
 }
 
 int AnsiCompareText(const QString& a, const QString& b) {

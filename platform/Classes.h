@@ -283,6 +283,11 @@ private:
 // Locale-aware, case-insensitive comparison used by sorted lists.
 int AnsiCompareText(const QString& a, const QString& b);
 
+// Exactly text.toCaseFolded(), for keys of case-insensitive lookups; plain ASCII, which
+// component and most family names are, takes a fast path (Qt's folding costs about a
+// hundred instructions a character, which adds up over thousands of names).
+QString CaseFoldKey(const QString& text);
+
 // ---------------------------------------------------------------------------
 // Every place where Qt calls into the system runs through Guard, so that no
 // exception crosses into Qt's event loop: it goes to the application's report.

@@ -886,7 +886,7 @@ void TScreen::SetFaceMetrics(std::unique_ptr<TFaceMetrics> m) {
 static QString FamilyKey(QString family) {
     if (family.endsWith(u']'))
         if (const qsizetype open = family.lastIndexOf(QStringLiteral(" [")); open > 0) family.truncate(open);
-    return family.toCaseFolded();
+    return CaseFoldKey(family);
 }
 
 QString TScreen::QtFamily(const QString& name) {

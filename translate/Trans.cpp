@@ -6,6 +6,7 @@
 #include "StdCtrls.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <vector>
 
@@ -46,6 +47,9 @@ struct TTranslator::TKeyIndex {
     // Lines with any other character, in table order: the collation may still find
     // one of them equal to an ASCII key, so they are compared one by one.
     std::vector<int> others;
+    // Every lower-cased ASCII line, and each of its beginnings that ends before an
+    // underscore: a component whose "_Name" is not among them has no entry at all.
+    QSet<QString> stems;
 };
 
 TTranslator::TTranslator(TComponent* AOwner) : TComponent(AOwner), FTable(std::make_unique<TStrings>()) {
@@ -83,6 +87,9 @@ const TTranslator::TKeyIndex& TTranslator::KeyIndex() const {
         if (IsPrintableAscii(line)) {
             const QString folded = line.toLower();
             if (!index->ascii.contains(folded)) index->ascii.insert(folded, i);
+            index->stems.insert(folded);
+            for (qsizetype at = folded.indexOf(u'_', 1); at > 0; at = folded.indexOf(u'_', at + 1))
+                index->stems.insert(folded.left(at));
         } else
             index->others.push_back(i);
     }
@@ -107,6 +114,12 @@ int TTranslator::IndexOfKey(const QString& key) const {
         if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
     }
     return found;
+}
+
+bool TTranslator::MayHaveEntries(const QString& key) const {
+    if (!IsPrintableAscii(key)) return true;
+    const TKeyIndex& index = KeyIndex();
+    return !index.others.empty() || index.stems.contains(key.toLower());
 }
 
 QString TTranslator::EntryText(int index, TLanguage language) const {
@@ -178,7 +191,7 @@ void TTranslator::SetCurrentLanguage(TLanguage value) {
             auto* form = dynamic_cast<TCustomForm*>(Application->Components(i));
             if (!form) continue;
             for (int j = 0; j < form->ComponentCount(); ++j) {
-                auto* other = dynamic_cast<TTranslator*>(form->Components(j));
+                auto* other = qobject_cast<TTranslator*>(form->Components(j));
                 if (other && !other->TranslateAllForms()) other->SetCurrentLanguage(value);
             }
         }
@@ -214,6 +227,8 @@ void TTranslator::TranslateForm(TLanguage language) {
                                           c->InheritsFrom<TMenuItem>()});
             }
             const QString key = u'_' + c->Name();
+            // Most components (thousands of fields) have no entry: one lookup says so.
+            if (!MayHaveEntries(key)) continue;
             auto* control = kind->control ? static_cast<TControl*>(c) : nullptr;
             auto* group = kind->group ? static_cast<TRadioGroup*>(c) : nullptr;
             if (kind->captioned) {

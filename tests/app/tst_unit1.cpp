@@ -98,6 +98,7 @@ private slots:
     void closingStopsRefreshes();
     void onlyFieldsInViewGetWidgets();
     void textPageReadiesTheNextFacesOfTheFieldsInView();
+    void neighboursAreReadiedOnlyOnceTheWindowShows();
     void resizeLaysOutAndRefreshesWhicheverPageShows();
     void refreshShowsHourglassAndPaintedSplash();
     void noWindowButTheFormsAppears();
@@ -473,6 +474,19 @@ void TestUnit1::onlyFieldsInViewGetWidgets() {
     Form1->ScrollBox1->VertScrollBar()->SetPosition(0);
     QCoreApplication::processEvents();
     QCOMPARE(qobject_cast<QLineEdit*>(fields[0]->Widget())->text(), typed);
+}
+
+void TestUnit1::neighboursAreReadiedOnlyOnceTheWindowShows() {
+    const QStringList fonts = RealFamilies(3);
+    MainWindow w(fonts);
+    // Made but not shown: readying a face would only delay the window.
+    QTest::qWait(200);
+    QVERIFY(Form1->WarmedNeighbours().isEmpty());
+    w.ShowAndSettle();
+    QTRY_COMPARE(Form1->WarmedNeighbours().size(), qsizetype(1));
+    const QFont next = Form1->WarmedNeighbours().front();
+    QCOMPARE(next.families(), QStringList{Screen->QtFamily(Form1->ListBox1->Items()->Strings(1))});
+    QCOMPARE(next.pixelSize(), Form1->Memo1->Widget()->font().pixelSize());
 }
 
 void TestUnit1::textPageReadiesTheNextFacesOfTheFieldsInView() {

@@ -44,6 +44,7 @@ class TestClasses : public QObject {
 private slots:
     void ownerFreesOwnedComponentsLastFirst();
     void namesAreUniqueAndFoundIgnoringCase();
+    void caseFoldKeyIsQtsFolding();
     void freeNotificationTellsWatchers();
     void ownershipWorkPerComponentStaysConstant();
     void destructionStartsWhileTheComponentIsWhole();
@@ -94,6 +95,27 @@ void TestClasses::namesAreUniqueAndFoundIgnoringCase() {
     delete b;
     QCOMPARE(owner.FindComponent(QStringLiteral("Edit1")), nullptr);
     QCOMPARE(owner.FindComponent(QString()), nullptr);
+}
+
+void TestClasses::caseFoldKeyIsQtsFolding() {
+    // The fast path must give exactly what Qt's folding gives, or names stored under one
+    // spelling would not be found under another.
+    const QStringList samples{QString(), QStringLiteral("edit1"), QStringLiteral("MyEdit12345"),
+                              QStringLiteral("@[`{~ AZaz09_"), QStringLiteral("DejaVu Sans [PfEd]"),
+                              QStringLiteral("Straße"), QStringLiteral("ΣΊΣΥΦΟΣ"), QStringLiteral("\u212Aelvin"),
+                              QStringLiteral("İstanbul"), QStringLiteral("ＡＢＣ"), QStringLiteral("x\u0080Y")};
+    for (const QString& s : samples)
+        QCOMPARE(CaseFoldKey(s), s.toCaseFolded());
+    // Every ASCII character, upper and lower case, in one string.
+    QString ascii;
+    for (char16_t c = 1; c < 0x80; ++c)
+        ascii += QChar(c);
+    QCOMPARE(CaseFoldKey(ascii), ascii.toCaseFolded());
+    // A name whose folded form is the same ASCII text still finds its component.
+    TComponent owner(nullptr);
+    auto* c = new TComponent(&owner);
+    c->SetName(QStringLiteral("Kelvin"));
+    QCOMPARE(owner.FindComponent(QStringLiteral("KELVIN")), c);
 }
 
 void TestClasses::freeNotificationTellsWatchers() {
