@@ -861,6 +861,7 @@ struct TFaceMetrics::Impl {
             builder = std::thread([this] {
                 try {
                     buildNow();
+                    matchGenericsAhead();
                 } catch (...) {
                     built = false; // the first lookup tries again on its own thread
                 }
@@ -1086,17 +1087,33 @@ struct TFaceMetrics::Impl {
 
     // Qt resolves a generic name with a fontconfig match when a font is created; do the
     // same (once per style, and only when the cached match may be out of date).
-    int matchGeneric(int genericId, bool bold, bool italic) {
-        if (genericId < 0 || source != Source::FontConfig) return -1;
+    std::optional<TGenericHit>& genericHit(int genericId, bool bold, bool italic) {
         const size_t key = size_t(genericId) * 4 + (bold ? 2 : 0) + (italic ? 1 : 0);
         currentGenericDigest();
         std::optional<TGenericHit>& hit = generic[key];
         if (!hit) {
             hit = fontconfigMatch(kGenerics[size_t(genericId)], bold, italic);
-            if (!hit) return -1;
-            genericDirty = true;
-            ++stats.genericMatches;
+            if (hit) {
+                genericDirty = true;
+                ++stats.genericMatches;
+            }
         }
+        return hit;
+    }
+
+    // With the cache empty or out of date, each generic name costs a match over every
+    // installed font when its field is first measured; on the builder thread, the plain
+    // style's matches overlap with Qt building its font database instead.
+    void matchGenericsAhead() {
+        if (source != Source::FontConfig) return;
+        for (int id = 0; id < kGenericCount; ++id)
+            (void)genericHit(id, false, false);
+    }
+
+    int matchGeneric(int genericId, bool bold, bool italic) {
+        if (genericId < 0 || source != Source::FontConfig) return -1;
+        const std::optional<TGenericHit>& hit = genericHit(genericId, bold, italic);
+        if (!hit) return -1;
         faces.push_back(Face{slotFor(hit->file, hit->fcIndex), 400, 0, 100, {}});
         return int(faces.size()) - 1;
     }

@@ -6,7 +6,6 @@
 #include "StdCtrls.h"
 
 #include <QHash>
-#include <QSet>
 
 #include <vector>
 
@@ -47,9 +46,6 @@ struct TTranslator::TKeyIndex {
     // Lines with any other character, in table order: the collation may still find
     // one of them equal to an ASCII key, so they are compared one by one.
     std::vector<int> others;
-    // Every lower-cased ASCII line, and each of its beginnings that ends before an
-    // underscore: a component whose "_Name" is not among them has no entry at all.
-    QSet<QString> stems;
 };
 
 TTranslator::TTranslator(TComponent* AOwner) : TComponent(AOwner), FTable(std::make_unique<TStrings>()) {
@@ -87,9 +83,6 @@ const TTranslator::TKeyIndex& TTranslator::KeyIndex() const {
         if (IsPrintableAscii(line)) {
             const QString folded = line.toLower();
             if (!index->ascii.contains(folded)) index->ascii.insert(folded, i);
-            index->stems.insert(folded);
-            for (qsizetype at = folded.indexOf(u'_', 1); at > 0; at = folded.indexOf(u'_', at + 1))
-                index->stems.insert(folded.left(at));
         } else
             index->others.push_back(i);
     }
@@ -114,12 +107,6 @@ int TTranslator::IndexOfKey(const QString& key) const {
         if (AnsiCompareText(FTable->Strings(i), key) == 0) return i;
     }
     return found;
-}
-
-bool TTranslator::MayHaveEntries(const QString& key) const {
-    if (!IsPrintableAscii(key)) return true;
-    const TKeyIndex& index = KeyIndex();
-    return !index.others.empty() || index.stems.contains(key.toLower());
 }
 
 QString TTranslator::EntryText(int index, TLanguage language) const {
@@ -227,8 +214,6 @@ void TTranslator::TranslateForm(TLanguage language) {
                                           c->InheritsFrom<TMenuItem>()});
             }
             const QString key = u'_' + c->Name();
-            // Most components (thousands of fields) have no entry: one lookup says so.
-            if (!MayHaveEntries(key)) continue;
             auto* control = kind->control ? static_cast<TControl*>(c) : nullptr;
             auto* group = kind->group ? static_cast<TRadioGroup*>(c) : nullptr;
             if (kind->captioned) {

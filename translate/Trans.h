@@ -59,8 +59,6 @@ public:
     // Index of the first line equal to the key, ignoring case by the user's
     // locale; -1 if there is none. Value lines take part too.
     int IndexOfKey(const QString& key) const;
-    // False when no entry can begin with key (key + "_Hint", key + "_Item0", ...).
-    bool MayHaveEntries(const QString& key) const;
     // Table lines compared or indexed by lookups so far, for tests that guard against
     // a translation costing a pass over the table per component.
     long long LinesExamined() const { return FLinesExamined; }

@@ -44,18 +44,22 @@ launch() {
     pid[$n]=$(cat "$E2E_TMP/pid-$n")
 }
 
-# The main window of the copy on the current display.
+# The main window of copy $1 (a or b), on the current display.
 main_window() {
-    local start id
+    local n=$1 start id
     start=$(now)
     while [ "$(elapsed_ms "$start")" -lt 60000 ]; do
         for id in $(find_windows Glyvex); do
             read_geometry "$id" 2>/dev/null || continue
             [ "$GEOM_W" -ge 300 ] && echo "$id" && return 0
         done
+        [ -s "$E2E_TMP/status-$n" ] && break
         sleep 0.05
     done
-    fail "no main window on $DISPLAY"
+    local how="still running"
+    [ -s "$E2E_TMP/status-$n" ] && how="ended with status $(cat "$E2E_TMP/status-$n")"
+    fail "round $round: no main window of copy $n on $DISPLAY ($how); windows: $(list_windows | tr '\n' ';')" \
+        "its messages: $(tail -c 2000 "$E2E_TMP/stderr-$n")"
 }
 
 value() { grep -x "\"$1\"=.*" "$reg" | sed 's/^"[^"]*"="\(.*\)"$/\1/'; }
@@ -64,8 +68,8 @@ lost=0 gaps=0 maxgap=0 language=German began=$(now)
 for round in $(seq 1 "$rounds"); do
     launch a
     launch b
-    a=$(DISPLAY=$display_a main_window)
-    b=$(DISPLAY=$display_b main_window)
+    a=$(DISPLAY=$display_a main_window a)
+    b=$(DISPLAY=$display_b main_window b)
 
     # A: the other language.
     if [ "$language" = German ]; then

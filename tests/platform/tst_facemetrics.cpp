@@ -1043,6 +1043,19 @@ private slots:
         QVERIFY(answers(third) == want);
         QCOMPARE(third.stats().genericMatches, 12);
         QVERIFY(third.stats().cacheEntriesRead > 0); // the file entries were still good
+
+        // Built on a worker with nothing cached, the plain style's matches are made there,
+        // before any field asks, and give the same faces.
+        TFaceMetrics ahead{QString()};
+        ahead.buildInBackground();
+        QCOMPARE(ahead.stats().genericMatches, 3);
+        QVERIFY(answers(ahead) == want);
+        QCOMPARE(ahead.stats().genericMatches, 12);
+        // With the matches cached, the worker makes none.
+        QVERIFY(third.saveCache());
+        TFaceMetrics aheadCached(cache);
+        aheadCached.buildInBackground();
+        QCOMPARE(aheadCached.stats().genericMatches, 0);
     }
 
     // ---- installed fonts ----------------------------------------------------------------

@@ -248,37 +248,6 @@ private slots:
         QCOMPARE(t->EntryText(n, German), QStringLiteral("Hallo"));
     }
 
-    void componentsWithoutEntriesAreSkippedButNoEntryIsMissed() {
-        TForm form(nullptr);
-        auto* underscored = Make<TLabel>(&form, "My_Label_2");
-        auto* hinted = Make<TEdit>(&form, "Edit_1");
-        auto* group = Make<TRadioGroup>(&form, "Group_A");
-        group->Items()->SetStrings({"eins"});
-        auto* plain = Make<TLabel>(&form, "Label9");
-        plain->SetCaption("bleibt");
-        auto* t = MakeTranslator(&form, "T",
-                                 {"_MY_LABEL_2", "Beschriftung", "Caption", "_edit_1_hint", "Hinweis", "Hint",
-                                  "_Group_A_Item0", "eins", "one"});
-        QVERIFY(t->MayHaveEntries("_My_Label_2"));
-        QVERIFY(t->MayHaveEntries("_Edit_1"));
-        QVERIFY(t->MayHaveEntries("_GROUP_A"));
-        QVERIFY(!t->MayHaveEntries("_Label9"));
-        QVERIFY(!t->MayHaveEntries("_Edit_2"));
-        t->SetCurrentLanguage(English);
-        QCOMPARE(underscored->Caption(), QStringLiteral("Caption"));
-        QCOMPARE(hinted->Hint(), QStringLiteral("Hint"));
-        QCOMPARE(group->Items()->Strings(0), QStringLiteral("one"));
-        QCOMPARE(plain->Caption(), QStringLiteral("bleibt"));
-        // A line of other characters may compare equal to any key: nothing is skipped.
-        t->TranslateList()->Add(QStringLiteral("\u00c4"));
-        QVERIFY(t->MayHaveEntries("_Label9"));
-        // An entry added later is found.
-        t->TranslateList()->SetStrings({"_Label9", "neu", "new"});
-        QVERIFY(t->MayHaveEntries("_label9"));
-        t->SetCurrentLanguage(German);
-        QCOMPARE(plain->Caption(), QStringLiteral("neu"));
-    }
-
     void translateFormWritesCaptionsHintsAndItemsOfTheRightKinds() {
         TForm form(nullptr);
         auto* label = Make<TLabel>(&form, "Label1");
