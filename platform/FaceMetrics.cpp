@@ -829,8 +829,8 @@ struct TFaceMetrics::Impl {
     // work; nothing else touches the index until the worker has been joined.
     std::thread builder;
 
-    // Works out substitutes ahead; substituteFamily() on any other thread joins it first,
-    // and nothing else touches `substitutes` or stats.substitutions.
+    // Works out substitutes ahead; substituteFamily() joins it first, and nothing else
+    // touches `substitutes` or stats.substitutions.
     std::thread prefetcher;
 
     ~Impl() {
@@ -844,7 +844,7 @@ struct TFaceMetrics::Impl {
             prefetcher = std::thread([this, names] {
                 for (const QString& name : names) {
                     try {
-                        (void)substituteFamily(name);
+                        (void)matchSubstitute(name);
                     } catch (...) {
                         // Asked again on the caller's thread, which reports what fails there.
                     }
@@ -1135,7 +1135,13 @@ struct TFaceMetrics::Impl {
     }
 
     QString substituteFamily(const QString& name) {
-        if (prefetcher.joinable() && prefetcher.get_id() != std::this_thread::get_id()) prefetcher.join();
+        if (prefetcher.joinable()) prefetcher.join();
+        return matchSubstitute(name);
+    }
+
+    // On the prefetcher itself, which must not look at its own std::thread object: the
+    // starting thread may still be writing it.
+    QString matchSubstitute(const QString& name) {
         if (source != Source::FontConfig || name.isEmpty()) return {};
         if (const auto it = substitutes.constFind(name); it != substitutes.cend()) return *it;
         QString family;

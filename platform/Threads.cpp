@@ -83,6 +83,10 @@ public:
 
 protected:
     bool event(QEvent* e) override {
+        // A worker makes and posts its event holding the core's mutex; taking it here
+        // first shows a thread checker the order that Qt's own queue (whose locks it
+        // cannot see) already guarantees.
+        { std::lock_guard lock(Core->m); }
         if (e->type() != SyncEventType()) return QObject::event(e);
         RunPending();
         return true;
