@@ -100,10 +100,17 @@ void TestClasses::namesAreUniqueAndFoundIgnoringCase() {
 void TestClasses::caseFoldKeyIsQtsFolding() {
     // The fast path must give exactly what Qt's folding gives, or names stored under one
     // spelling would not be found under another.
-    const QStringList samples{QString(), QStringLiteral("edit1"), QStringLiteral("MyEdit12345"),
-                              QStringLiteral("@[`{~ AZaz09_"), QStringLiteral("DejaVu Sans [PfEd]"),
-                              QStringLiteral("Straße"), QStringLiteral("ΣΊΣΥΦΟΣ"), QStringLiteral("\u212Aelvin"),
-                              QStringLiteral("İstanbul"), QStringLiteral("ＡＢＣ"), QStringLiteral("x\u0080Y")};
+    const QStringList samples{QString(),
+                              QStringLiteral("edit1"),
+                              QStringLiteral("MyEdit12345"),
+                              QStringLiteral("@[`{~ AZaz09_"),
+                              QStringLiteral("DejaVu Sans [PfEd]"),
+                              QStringLiteral("Straße"),
+                              QStringLiteral("ΣΊΣΥΦΟΣ"),
+                              QStringLiteral("\u212Aelvin"),
+                              QStringLiteral("İstanbul"),
+                              QStringLiteral("ＡＢＣ"),
+                              QStringLiteral("x\u0080Y")};
     for (const QString& s : samples)
         QCOMPARE(CaseFoldKey(s), s.toCaseFolded());
     // Every ASCII character, upper and lower case, in one string.
