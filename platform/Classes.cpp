@@ -89,13 +89,14 @@ TComponent* TComponent::FindComponent(const QString& name) const {
 
 void TComponent::SetName(const QString& value) {
     if (value == FName) return;
+    const QString key = CaseFoldKey(value); // folded once: the check and the index use it
     if (!value.isEmpty()) {
         bool ok = value.front().isLetter() || value.front() == u'_';
         for (QChar ch : value)
             ok = ok && (ch.isLetterOrNumber() || ch == u'_') && ch.unicode() < 128;
         if (!ok) throw EComponentError(QStringLiteral("'%1' ist kein gültiger Komponentenname").arg(value));
         if (FOwner) {
-            TComponent* other = FOwner->FindComponent(value);
+            TComponent* other = FOwner->FNameIndex.value(key, nullptr);
             if (other && other != this)
                 throw EComponentError(
                     QStringLiteral("Eine Komponente mit der Bezeichnung %1 existiert bereits").arg(value));
@@ -103,7 +104,7 @@ void TComponent::SetName(const QString& value) {
     }
     if (FOwner) {
         if (!FName.isEmpty()) FOwner->FNameIndex.remove(CaseFoldKey(FName));
-        if (!value.isEmpty()) FOwner->FNameIndex.insert(CaseFoldKey(value), this);
+        if (!value.isEmpty()) FOwner->FNameIndex.insert(key, this);
     }
     FName = value;
     setObjectName(value);

@@ -861,6 +861,7 @@ struct TFaceMetrics::Impl {
             builder = std::thread([this] {
                 try {
                     buildNow();
+                    takeCachedSlots();
                     matchGenericsAhead();
                 } catch (...) {
                     built = false; // the first lookup tries again on its own thread
@@ -1189,17 +1190,34 @@ struct TFaceMetrics::Impl {
 
     // Reads one face's metrics from the cache (if its file is unchanged) or the file.
     // Touches only this slot and reads the cache, so slots can be measured in parallel.
+    // Takes the slot's metrics from the cache if its file is unchanged.
+    bool takeFromCache(Slot& slot, TMeasureCounts& counts) const {
+        const auto cached = cache.constFind(TSlotKey{slot.file, slot.faceIndex});
+        if (cached == cache.cend()) return false;
+        struct stat st {};
+        if (::stat(QFile::encodeName(slot.file).constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_size != cached->size || mtimeNsOf(st) != cached->mtimeNs)
+            return false;
+        slot.measured = TMeasured{cached->size, cached->mtimeNs, cached->metrics};
+        slot.state = SlotState::Known;
+        ++counts.fromCache;
+        return true;
+    }
+
+    // With the cache filled, checking each cached face's file costs a stat per file:
+    // tens of milliseconds for thousands. The builder thread does it while Qt builds
+    // its font database, rather than the first pass that asks for the faces.
+    void takeCachedSlots() {
+        TMeasureCounts counts;
+        for (Slot& slot : fileFaces)
+            if (slot.state == SlotState::Pending) (void)takeFromCache(slot, counts);
+        addCounts(counts);
+    }
+
     void measureSlot(Slot& slot, TMeasureCounts& counts) const {
         slot.state = SlotState::Missing;
-        const TSlotKey key{slot.file, slot.faceIndex};
-        struct stat st {};
-        const auto cached = cache.constFind(key);
-        if (cached != cache.cend() && ::stat(QFile::encodeName(slot.file).constData(), &st) == 0 &&
-            S_ISREG(st.st_mode) && st.st_size == cached->size && mtimeNsOf(st) == cached->mtimeNs) {
-            slot.measured = TMeasured{cached->size, cached->mtimeNs, cached->metrics};
-            slot.state = SlotState::Known;
-            ++counts.fromCache;
-        } else if (auto m = measureFile(slot.file, slot.faceIndex)) {
+        if (takeFromCache(slot, counts)) return;
+        if (auto m = measureFile(slot.file, slot.faceIndex)) {
             slot.measured = *m;
             slot.state = SlotState::Known;
             ++counts.parsed;

@@ -81,7 +81,7 @@ const TTranslator::TKeyIndex& TTranslator::KeyIndex() const {
     for (int i = 0; i < count; ++i) {
         const QString line = FTable->Strings(i);
         if (IsPrintableAscii(line)) {
-            const QString folded = line.toLower();
+            const QString folded = CaseFoldKey(line); // plain ASCII: its lower case
             if (!index->ascii.contains(folded)) index->ascii.insert(folded, i);
         } else
             index->others.push_back(i);
@@ -100,7 +100,7 @@ int TTranslator::IndexOfKey(const QString& key) const {
         return -1;
     }
     const TKeyIndex& index = KeyIndex();
-    const int found = index.ascii.value(key.toLower(), -1);
+    const int found = index.ascii.value(CaseFoldKey(key), -1);
     for (int i : index.others) {
         if (found >= 0 && i > found) break;
         ++FLinesExamined;
@@ -203,6 +203,8 @@ void TTranslator::TranslateForm(TLanguage language) {
             bool control, group, captioned, menuItem;
         };
         QHash<const QMetaObject*, TKind> kinds;
+        QString key; // one buffer for every component's keys
+        key.reserve(64);
         for (int i = 0; i < form->ComponentCount(); ++i) {
             TComponent* c = form->Components(i);
             auto kind = kinds.constFind(c->metaObject());
@@ -213,7 +215,10 @@ void TTranslator::TranslateForm(TLanguage language) {
                                           IsCaptionedControl(c) || c->InheritsFrom<TPanel>() || group,
                                           c->InheritsFrom<TMenuItem>()});
             }
-            const QString key = u'_' + c->Name();
+            key.resize(0);
+            key += u'_';
+            key += c->Name();
+            const qsizetype stem = key.size();
             auto* control = kind->control ? static_cast<TControl*>(c) : nullptr;
             auto* group = kind->group ? static_cast<TRadioGroup*>(c) : nullptr;
             if (kind->captioned) {
@@ -222,12 +227,18 @@ void TTranslator::TranslateForm(TLanguage language) {
                 auto* item = static_cast<TMenuItem*>(c);
                 apply(key, [&](const QString& t) { item->SetCaption(t); });
             }
-            if (control) apply(key + QStringLiteral("_Hint"), [&](const QString& t) { control->SetHint(t); });
+            if (control) {
+                key += u"_Hint";
+                apply(key, [&](const QString& t) { control->SetHint(t); });
+            }
             if (group) {
                 TStrings* items = group->Items();
-                for (int j = 0; j < items->Count(); ++j)
-                    apply(key + QStringLiteral("_Item") + QString::number(j),
-                          [&](const QString& t) { items->Put(j, t); });
+                for (int j = 0; j < items->Count(); ++j) {
+                    key.resize(stem);
+                    key += u"_Item";
+                    key += QString::number(j);
+                    apply(key, [&](const QString& t) { items->Put(j, t); });
+                }
             }
         }
     }

@@ -989,14 +989,30 @@ private slots:
         QVERIFY(prepared.saveCache());
 
         // From the cache, on a worker, then read ahead: nothing parsed, all answers equal.
+        // The worker takes every cached face whose file is unchanged, not only those asked for.
         auto next = TFaceMetrics::fromFaces(faces, cache);
         next.buildInBackground();
         next.prepare(names, false, true);
         for (const QString& name : names)
             QCOMPARE(next.lineHeight(name, 19, false, true), fresh.lineHeight(name, 19, false, true));
         QCOMPARE(next.stats().parsed, 0);
-        QCOMPARE(next.stats().fromCache, 300); // 225 regular faces and 75 italic ones
+        QCOMPARE(next.stats().fromCache, 450);
         QCOMPARE(next.stats().faces, 450);
+
+        // A file changed since: the worker leaves its face, which is read again when asked for.
+        const QString changed = faces.front().file;
+        QFile::remove(changed);
+        QCOMPARE(writeFile(dir, QFileInfo(changed).fileName(), buildFont({face(1000, 1800, -200)})), changed);
+        QVERIFY(setMtime(changed, 1000000000)); // the same size: only the date tells
+        auto after = TFaceMetrics::fromFaces(faces, cache);
+        after.buildInBackground();
+        QCOMPARE(after.stats().fromCache, 449);
+        const auto reread = TFaceMetrics::fromFaces(faces, {});
+        QCOMPARE(after.lineHeight(names.front(), 19, false, false),
+                 reread.lineHeight(names.front(), 19, false, false));
+        QVERIFY(after.lineHeight(names.front(), 19, false, false) !=
+                fresh.lineHeight(names.front(), 19, false, false));
+        QCOMPARE(after.stats().parsed, 1);
     }
 
     // Fontconfig matches for the generic names are kept in the disk cache, and trusted
