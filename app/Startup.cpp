@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QWindow>
 
 #include "FaceMetrics.h"
 
@@ -53,7 +54,33 @@ QStringList InterfaceFontNames() {
     return names;
 }
 
-int RunGlyvex() {
+// Keeps the face metrics for the next start once the main window is on screen, so a
+// session that never ends cleanly still leaves them. Not before: a first start writes
+// every family's figures, and the user would wait for that before seeing the window.
+static void SaveFaceMetricsWhenShown(int triesLeft) {
+    constexpr int kPollMs = 100;
+    QTimer::singleShot(kPollMs, [triesLeft] {
+        Guard([&] {
+            TFaceMetrics* metrics = Screen ? Screen->FaceMetrics() : nullptr;
+            if (!metrics) return;
+            const QWidget* main = Form1 ? Form1->Widget() : nullptr;
+            const QWindow* window = main ? main->windowHandle() : nullptr;
+            // A window that stays hidden (started minimised) waits a few seconds at most.
+            if ((!window || !window->isExposed()) && triesLeft > 0) {
+                SaveFaceMetricsWhenShown(triesLeft - 1);
+                return;
+            }
+            // One turn later, so the paint the exposure asked for comes first.
+            QTimer::singleShot(0, [] {
+                Guard([] {
+                    if (TFaceMetrics* m = Screen ? Screen->FaceMetrics() : nullptr) m->saveCache();
+                });
+            });
+        });
+    });
+}
+
+void CreateGlyvexForms() {
     Application->SetTitle(QStringLiteral("Glyvex"));
     Form2 = TForm::Create<TForm2>(Application);
     Form2->Label1->SetCaption(QStringLiteral("Reading..."));
@@ -62,11 +89,12 @@ int RunGlyvex() {
     Application->CreateForm(Form1);
     Application->CreateForm(Form3);
     Application->CreateForm(Form4);
-    // Every family has been measured by now; keep the figures for the next start as
-    // soon as the window is up, so a session that never ends cleanly still leaves them.
-    QTimer::singleShot(0, [] {
-        if (auto* metrics = Screen->FaceMetrics()) metrics->saveCache();
-    });
+    constexpr int kTries = 50; // five seconds
+    SaveFaceMetricsWhenShown(kTries);
+}
+
+int RunGlyvex() {
+    CreateGlyvexForms();
     Application->Run();
     return 0;
 }

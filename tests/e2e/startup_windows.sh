@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # At start-up no window appears that is not one of the program's forms: only the
-# splash and the main window are ever mapped.
+# splash and the main window are ever mapped. The face metrics are kept once the window is up.
 source "$(dirname "$0")/lib.sh" "$@"
 start_x
 xev -root -event substructure >"$E2E_TMP/xev.log" 2>&1 &
@@ -24,3 +24,12 @@ done
 # Only the main window is left on the screen.
 viewable=$(list_windows | grep -c IsViewable || true)
 [ "$viewable" = 1 ] || fail "windows on the screen: $(list_windows | grep IsViewable | tr '\n' ';')"
+# The face metrics are kept while the program runs (once its window is up), so a session
+# that is killed still leaves them for the next start.
+cache=$XDG_CACHE_HOME/glyvex/facemetrics.cache
+limit=$(scaled_ms 5)
+t0=$(now)
+while [ ! -s "$cache" ] && [ "$(elapsed_ms "$t0")" -lt "$limit" ]; do sleep 0.1; done
+[ -s "$cache" ] || fail "no face-metrics cache written within $((limit / 1000)) s of the window showing"
+program_running || fail "the program ended before the test did"
+kill -9 "$E2E_PID"
