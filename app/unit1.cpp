@@ -394,7 +394,15 @@ void TForm1::RefreshEditfields() {
     const TFontStyles wanted = (CheckBox1->Checked() ? TFontStyles(fsBold) : TFontStyles()) |
                                (CheckBox2->Checked() ? TFontStyles(fsItalic) : TFontStyles());
     Screen->PrepareFontLineHeights(names, wanted);
-    for (TEdit* edit : Editfields()) {
+    const std::vector<TEdit*> fields = Editfields();
+    const quint64 namesGeneration = ListBox1->Items()->Generation();
+    const bool sameSource =
+        !FFieldTextNotes.empty() && namesGeneration == FFieldTextNames && sample == FFieldTextSample;
+    if (!sameSource) FFieldTextNotes.clear();
+    FFieldTextNotes.resize(fields.size());
+    FFieldTextSample = sample;
+    FFieldTextNames = namesGeneration;
+    for (TEdit* edit : fields) {
         if (k >= n) break; // fields and list entries come from the same list
         edit->Font()->SetName(names[k]);
         edit->Font()->SetSize(size);
@@ -403,8 +411,12 @@ void TForm1::RefreshEditfields() {
         style.setFlag(fsItalic, wanted.testFlag(fsItalic));
         edit->Font()->SetStyle(style);
         // Built only when it differs: most refreshes leave every text as it was.
-        if (!IsFieldText(edit->Text(), sample, edit->Font()->Name()))
-            edit->SetText(FieldText(edit->Font()->Name()));
+        TFieldTextNote& note = FFieldTextNotes[size_t(k)];
+        if (note.field != edit || note.version != edit->TextVersion()) {
+            if (!IsFieldText(edit->Text(), sample, edit->Font()->Name()))
+                edit->SetText(FieldText(edit->Font()->Name()));
+            note = {edit, edit->TextVersion()};
+        }
         // Width and top in one step (the text does not depend on either).
         edit->SetBounds(edit->Left(), FEditTop, width, edit->Height());
         FEditTop += edit->Height();

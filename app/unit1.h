@@ -112,6 +112,16 @@ private:
     void WarmTextPageStep(quint64 generation);
 
     int FEditTop = 0;
+    // What each field's text was last made from, so a refresh with the same sample and
+    // list reads no text that has not moved since (with thousands of fields, reading
+    // every text costs more than the rest of the pass).
+    struct TFieldTextNote {
+        const TEdit* field = nullptr;
+        quint64 version = 0;
+    };
+    std::vector<TFieldTextNote> FFieldTextNotes;
+    QString FFieldTextSample;
+    quint64 FFieldTextNames = 0; // the list's generation
     bool FClosing = false;
     bool FRefreshing = false;
     bool FWarmScheduled = false;

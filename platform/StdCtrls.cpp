@@ -137,7 +137,7 @@ void TCustomEdit::SetText(const QString& value) {
     // The field holds what its widget can show, as text typed into it would be.
     const QString text = value.size() > TextLimit() ? value.left(TextLimit()) : value;
     if (text == FText) return;
-    FText = text;
+    StoreText(text);
     if (auto* e = LineEdit()) {
         QSignalBlocker block(e);
         e->setText(FText);
@@ -165,7 +165,7 @@ void TCustomEdit::SetMaxLength(int value) {
     FMaxLength = value;
     if (auto* e = LineEdit()) e->setMaxLength(TextLimit());
     if (FText.size() > TextLimit()) {
-        FText.truncate(TextLimit());
+        StoreText(FText.left(TextLimit()));
         Change();
     }
 }
@@ -192,7 +192,7 @@ void TCustomEdit::FontChanged() {
 QWidget* TCustomEdit::CreateWidget(QWidget* parentWidget) {
     auto* e = new QLineEdit(parentWidget);
     QObject::connect(e, &QLineEdit::textEdited, this, [this](const QString& t) {
-        FText = t;
+        StoreText(t);
         Change();
     });
     return e;
@@ -208,7 +208,13 @@ void TCustomEdit::InitWidget(QWidget* w) {
 }
 
 void TCustomEdit::SaveWidgetState() {
-    if (auto* e = LineEdit()) FText = e->text();
+    if (auto* e = LineEdit())
+        if (QString t = e->text(); t != FText) StoreText(std::move(t));
+}
+
+void TCustomEdit::StoreText(QString text) {
+    FText = std::move(text);
+    ++FTextVersion;
 }
 
 // ---------------------------------------------------------------------------

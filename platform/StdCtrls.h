@@ -72,6 +72,9 @@ public:
     static constexpr int DefaultTextLimit = 32767;
     TNotifyEvent OnChange() const { return FOnChange; }
     void SetOnChange(const TNotifyEvent& e) { FOnChange = e; }
+    // Moves whenever the text changes, set in code or typed: a caller that noted it can
+    // tell the text is as it was without reading it.
+    quint64 TextVersion() const { return FTextVersion; }
     bool CanReleaseHandle() const override;
     void Loaded() override;
 
@@ -86,7 +89,11 @@ protected:
     QLineEdit* LineEdit() const;
     int TextLimit() const;
 
+    // Every change of FText goes through here.
+    void StoreText(QString text);
+
     QString FText;
+    quint64 FTextVersion = 0;
     bool FAutoSize = true;
     bool FReadOnly = false;
     int FMaxLength = 0;

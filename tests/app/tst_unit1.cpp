@@ -244,6 +244,22 @@ void TestUnit1::refreshRepairsFieldsAndKeepsScrollPosition() {
     }
     QVERIFY(box->Showing());
     QCOMPARE(Screen->Cursor(), crDefault);
+
+    // The same sample again: fields typed over since, by hand or in code, are repaired,
+    // also one typed back to the text it had, and a field that was left alone stays right.
+    box->VertScrollBar()->SetPosition(0);
+    QCoreApplication::processEvents();
+    auto* edit = qobject_cast<QLineEdit*>(fields[0]->Widget());
+    QVERIFY(edit);
+    QTest::keyClicks(edit, QStringLiteral("xyz"));
+    QVERIFY(fields[0]->Text().contains(QStringLiteral("xyz")));
+    fields[7]->SetText(QStringLiteral("in code"));
+    fields[9]->SetText(QStringLiteral("other"));
+    fields[9]->SetText(QStringLiteral("Hallo (%1)").arg(fields[9]->Font()->Name()));
+    Form1->Button1->Click();
+    for (auto* e : fields)
+        QCOMPARE(e->Text(), QStringLiteral("Hallo (%1)").arg(e->Font()->Name()));
+    QCOMPARE(edit->text(), fields[0]->Text());
 }
 
 void TestUnit1::emptySampleTextGivesBlankAndName() {
