@@ -16,7 +16,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QWindow>
 
 #include "FaceMetrics.h"
 
@@ -63,10 +62,8 @@ static void SaveFaceMetricsWhenShown(int triesLeft) {
         Guard([&] {
             TFaceMetrics* metrics = Screen ? Screen->FaceMetrics() : nullptr;
             if (!metrics) return;
-            const QWidget* main = Form1 ? Form1->Widget() : nullptr;
-            const QWindow* window = main ? main->windowHandle() : nullptr;
             // A window that stays hidden (started minimised) waits a few seconds at most.
-            if ((!window || !window->isExposed()) && triesLeft > 0) {
+            if (!(Form1 && Form1->Exposed()) && triesLeft > 0) {
                 SaveFaceMetricsWhenShown(triesLeft - 1);
                 return;
             }

@@ -8,7 +8,6 @@
 
 #include <QFontMetrics>
 #include <QTimer>
-#include <QWindow>
 
 #include <algorithm>
 
@@ -159,8 +158,7 @@ void TForm1::WarmNeighbours(int delayMs) {
             // Not before the window is on screen: at start the timer may run out while
             // the window is still being made or shown, and the user waits for it first.
             QWidget* memo = Memo1->Widget();
-            const QWindow* window = Widget() ? Widget()->windowHandle() : nullptr;
-            if (!memo || !window || !window->isExposed()) {
+            if (!memo || !Exposed()) {
                 constexpr int kRetryMs = 250; // slowly: a minimised window may stay hidden long
                 WarmNeighbours(kRetryMs);
                 return;

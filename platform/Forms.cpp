@@ -676,6 +676,11 @@ int TCustomForm::ShowModal() {
     return FModalResult;
 }
 
+bool TCustomForm::Exposed() const {
+    const QWindow* win = FWidget ? FWidget->windowHandle() : nullptr;
+    return win && win->isExposed();
+}
+
 void TCustomForm::Update() {
     if (!FWidget || !FWidget->isVisible()) return;
     QWindow* win = FWidget->windowHandle();

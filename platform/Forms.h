@@ -217,6 +217,9 @@ public:
     int ShowModal();
     // Paints the window at once, without running the message loop.
     void Update();
+    // Whether the window system shows the form's window, so that it has painted or will
+    // at once: work that would delay the first paint waits for this.
+    bool Exposed() const;
     void SetVisible(bool value) override;
     void DoCreate();
     virtual std::span<const TMethodBinding> PublishedMethods() const { return {}; }

@@ -260,6 +260,13 @@ void TestUnit1::refreshRepairsFieldsAndKeepsScrollPosition() {
     for (auto* e : fields)
         QCOMPARE(e->Text(), QStringLiteral("Hallo (%1)").arg(e->Font()->Name()));
     QCOMPARE(edit->text(), fields[0]->Text());
+
+    // A list entry renamed in code: its field takes the new name, text included.
+    const QString renamed = Form1->ListBox1->Items()->Strings(12) == fonts[0] ? fonts[1] : fonts[0];
+    Form1->ListBox1->Items()->Put(12, renamed);
+    Form1->Button1->Click();
+    QCOMPARE(fields[12]->Font()->Name(), renamed);
+    QCOMPARE(fields[12]->Text(), QStringLiteral("Hallo (%1)").arg(renamed));
 }
 
 void TestUnit1::emptySampleTextGivesBlankAndName() {
