@@ -226,6 +226,10 @@ private slots:
         QCOMPARE(f->Top(), screen.top());
         // Partly on a screen is the user's choice and stays.
         QCOMPARE(OntoScreen(QRect(-100, -50, 300, 200)), QRect(-100, -50, 300, 200));
+        // Beyond the right and bottom edges: back by its own size, so it ends at the edge.
+        const QRect all = QGuiApplication::primaryScreen()->virtualGeometry();
+        QCOMPARE(OntoScreen(QRect(all.right() + 5000, all.bottom() + 4000, 300, 200)),
+                 QRect(screen.right() + 1 - 300, screen.bottom() + 1 - 200, 300, 200));
     }
 
     void aCentredFormTakesTheStoredSizeOnly() {
@@ -247,6 +251,12 @@ private slots:
         f->Close();
         QCOMPARE(Stored("MinMaxPos"), "-1,-1,-1,-1");
         QCOMPARE(Stored("NormPos"), "20,30,420,330");
+        // One whose border can be dragged takes the stored size.
+        delete f;
+        WriteHive("\"NormPos\"=\"20,30,700,500\"\n");
+        f = MakeForm(" BorderStyle = bsSizeToolWin");
+        f->Show();
+        QCOMPARE(f->BoundsRect(), QRect(20, 30, 680, 470));
     }
 
     void aDefaultPlacedFormSavesWhereTheWindowSystemPutIt() {
@@ -278,6 +288,7 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::newRow("maximized") << "3" << int(wsMaximized);
         QTest::newRow("minimized") << "2" << int(wsMinimized);
+        QTest::newRow("6 is minimized") << "6" << int(wsMinimized);
         QTest::newRow("normal") << "1" << int(wsNormal);
         QTest::newRow("7 is normal") << "7" << int(wsNormal);
         QTest::newRow("not a number") << "three" << int(wsNormal);
@@ -528,6 +539,9 @@ private slots:
         f->SetWidth(420); // the program itself still may
         QCOMPARE(f->Width(), 420);
         QCOMPARE(w->maximumWidth(), 420);
+        f->Close(); // still saves
+        QCOMPARE(Stored("NormPos"), "100,80,520,380");
+        f->Show();
 
         s->SetPreventResize(false);
         QVERIFY(f->BorderIcons().testFlag(biMaximize));
