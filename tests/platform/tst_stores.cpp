@@ -9,10 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <climits>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -112,16 +115,21 @@ private slots:
     }
 
     void textWithLineBreaksAndOtherTypesRoundTrip() {
-        Write(hive, "Windows Registry Editor Version 5.00\r\n\r\n"
+        // With a byte-order mark, as editors may save it.
+        Write(hive, "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
                     "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
                     "\"Number\"=dword:0000002a\r\n"
                     "\"Blob\"=hex:01,02,03,\\\r\n  04,05\r\n"
                     "\"Wide\"=hex(1):48,00,69,00,00,00\r\n"
+                    "\"Expand\"=hex(2):41,00,00,00\r\n"
+                    "\"Twice\"=\"first\"\r\n\"twice\"=\"later\"\r\n"
                     "@=\"default\"\r\n\r\n"
                     "[HKEY_LOCAL_MACHINE\\Kept]\r\n\r\n");
         {
             TRegIniFile reg("Software\\tst");
             QCOMPARE(reg.ReadString("\\Software\\Other", "Wide", ""), "Hi");
+            QCOMPARE(reg.ReadString("\\Software\\Other", "Expand", ""), "A");
+            QCOMPARE(reg.ReadString("\\Software\\Other", "Twice", ""), "later"); // the later line wins
             QCOMPARE(reg.ReadString("\\Software\\Other", "", ""), "default");
             for (const char* name : {"Number", "Blob"}) {
                 try {
@@ -138,6 +146,7 @@ private slots:
         const QString text = Read(hive);
         QVERIFY(text.contains("\"Number\"=dword:0000002a\n\"Blob\"=hex:01,02,03,\\\n  04,05\n"));
         QVERIFY(text.contains("[HKEY_LOCAL_MACHINE\\Kept]"));
+        QCOMPARE(text.count("wice\"="), 1);
         QVERIFY(text.contains("\"Lines\"=hex(1):"));
         TRegIniFile reg("Software\\tst");
         QCOMPARE(reg.ReadString("\\Software\\Other", "Lines", ""), "one\ntwo\r\n");
@@ -209,9 +218,18 @@ private slots:
 
     void integersTakeHexadecimalAndFallBackToTheDefault() {
         TRegIniFile reg("Software\\tst");
-        const std::pair<const char*, int> cases[] = {
-            {"12", 12},    {"-7", -7}, {"0x1F", 31},        {"$ff", 255},           {"$FFFFFFFF", -1},
-            {"12abc", 99}, {"", 99},   {"99999999999", 99}, {"-$80000000", INT_MIN}};
+        const std::pair<const char*, int> cases[] = {{"12", 12},
+                                                     {"-7", -7},
+                                                     {"0x1F", 31},
+                                                     {"0X1F", 31},
+                                                     {"$ff", 255},
+                                                     {"$FFFFFFFF", -1},
+                                                     {"12abc", 99},
+                                                     {"", 99},
+                                                     {"99999999999", 99},
+                                                     {"2147483648", 99},
+                                                     {"-$80000000", INT_MIN},
+                                                     {"-2147483648", INT_MIN}};
         for (const auto& [text, expected] : cases) {
             reg.WriteString("K", "I", text);
             QCOMPARE(reg.ReadInteger("K", "I", 99), expected);
@@ -234,6 +252,7 @@ private slots:
         {
             TRegIniFile reg("Software\\tst");
             QCOMPARE(reg.ReadString("K", "V", "x"), "x");
+            reg.EraseSection("NotThere"); // a change that comes to nothing
         }
         struct stat st {};
         ::stat(QFile::encodeName(hive).constData(), &st);
@@ -257,6 +276,26 @@ private slots:
         } catch (const ERegistryException& e) {
             QCOMPARE(e.Message(), QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(hive));
         }
+        QVERIFY(Read(hive).contains("\"V\"=\"old\""));
+
+        // The write itself fails part-way (the file size limit): no temporary file is left.
+        QVERIFY(QDir().rmdir(hive + ".lock"));
+        TRegIniFile big("Software\\tst");
+        big.WriteString("K", "V", QString(1 << 20, u'x'));
+        {
+            rlimit limit{};
+            QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+            const rlimit before = limit;
+            const auto handler = ::signal(SIGXFSZ, SIG_IGN);
+            const auto restore = qScopeGuard([&] {
+                ::setrlimit(RLIMIT_FSIZE, &before);
+                ::signal(SIGXFSZ, handler);
+            });
+            limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 64 << 10);
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+            QVERIFY_THROWS_EXCEPTION(ERegistryException, big.UpdateFile());
+        }
+        QCOMPARE(FilesBeside(hive), QStringList({"registry.reg", "registry.reg.lock"}));
         QVERIFY(Read(hive).contains("\"V\"=\"old\""));
     }
 
@@ -334,6 +373,21 @@ private slots:
         TRegIniFile reg("Software\\tst");
         QCOMPARE(reg.ReadString("\\X", "V", ""), "fresh");
         QCOMPARE(env->errors.size(), 1); // reported once
+
+        // Damaged again within the same second: no copy set aside before is overwritten.
+        const QString dir = QFileInfo(hive).absolutePath() + "/";
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList earlier;
+        for (int s = 0; s < 3; ++s) // every second the next set-aside may fall in
+            earlier << dir + "registry.reg.bad-" + now.addSecs(s).toString("yyyyMMdd-hhmmss");
+        for (const QString& path : earlier)
+            Write(path, "earlier");
+        const qsizetype count = FilesBeside(hive).filter(".bad-").size();
+        Write(hive, broken);
+        TRegIniFile("Software\\tst").UpdateFile();
+        QCOMPARE(FilesBeside(hive).filter(".bad-").size(), count + 1);
+        for (const QString& path : earlier)
+            QCOMPARE(Read(path), "earlier");
     }
 
     void whatCountsAsUnreadable_data() {
