@@ -80,6 +80,24 @@ private:
     TStringList FItems;
 };
 
+// Redeclares a property of its base, as a subclass may to change it.
+class TSubSample : public TSample {
+    Q_OBJECT
+    Q_PROPERTY(int Number READ Number WRITE SetNumber)
+public:
+    using TSample::TSample;
+};
+
+// Gives up on nesting deeper than any object the tests store.
+struct TBoundedStorage : TPropsStorage {
+    int& nested;
+    explicit TBoundedStorage(int& n) : nested(n) {}
+    std::unique_ptr<TPropsStorage> NewStorage() override {
+        if (++nested > 50) throw Exception("nested without end");
+        return std::make_unique<TBoundedStorage>(nested);
+    }
+};
+
 // A store in memory that records what is done to it, in order.
 struct MemoryStore {
     QMap<QString, QString> items; // "section|item"
@@ -147,6 +165,12 @@ private slots:
             names << all.Items(i).Name;
         QCOMPARE(names, QStringList({"Name", "Tag", "Number", "Letter", "Wide", "Shade", "Flag", "Single",
                                      "Real", "Text", "Bits", "Inner", "Items", "Any", "Refuses"}));
+        // A property a subclass declares again keeps its place.
+        TPropInfoList sub(new TSubSample(owner.get()), tkStorable);
+        QStringList subNames;
+        for (int i = 0; i < sub.Count(); ++i)
+            subNames << sub.Items(i).Name;
+        QCOMPARE(subNames, names);
         const std::pair<const char*, TPropKind> kinds[] = {
             {"Number", pkInteger},   {"Letter", pkChar},  {"Wide", pkWChar},  {"Shade", pkEnumeration},
             {"Flag", pkEnumeration}, {"Single", pkFloat}, {"Real", pkFloat},  {"Text", pkLString},
@@ -176,7 +200,7 @@ private slots:
         sample->Wide = QChar(0x20AC); // a character beyond 8 bits is written as itself
         sample->Shade = Kinds::shBlue;
         sample->Flag = true;
-        sample->Single = 1.5f;
+        sample->Single = 1.234567f; // all seven digits a single holds
         sample->Real = 0.1;
         sample->SetText("  padded\t");
         sample->Bits = Kinds::TBits(Kinds::b0 | Kinds::b16 | Kinds::b20); // elements beyond 15 too
@@ -186,8 +210,8 @@ private slots:
             Save(p);
         QCOMPARE(store.log,
                  QStringList({"Sec|S_Number=-5", "Sec|S_Letter=x", "Sec|S_Wide=€", "Sec|S_Shade=shBlue",
-                              "Sec|S_Flag=True", "Sec|S_Single=1.5", "Sec|S_Real=0.1", "Sec|S_Text=padded",
-                              "Sec|S_Bits=[b0,b16,b20]", "Sec|S_Any=42"}));
+                              "Sec|S_Flag=True", "Sec|S_Single=1.234567", "Sec|S_Real=0.1",
+                              "Sec|S_Text=padded", "Sec|S_Bits=[b0,b16,b20]", "Sec|S_Any=42"}));
     }
 
     void emptyTextIsWrittenOnlyForStrings() {
@@ -328,6 +352,18 @@ private slots:
         QCOMPARE(sample->Inner()->Value, 4);
         QCOMPARE(sample->Inner()->Lines()->ToStringList(), QStringList({"y"}));
         QVERIFY(!store.items.contains("Sec|S_Inner"));
+        // Nor is a reference back to the object around it; the bound stops what would recurse
+        // without end.
+        sample->Inner()->Back = sample;
+        int nested = 0;
+        TBoundedStorage bounded(nested);
+        bounded.Instance = sample;
+        bounded.Section = "Sec";
+        store.Bind(bounded);
+        TPropInfoList list(sample, tkStorable);
+        QVERIFY_THROWS_NO_EXCEPTION(bounded.SaveProperty(list.Find("Inner")));
+        bounded.LoadProperty(list.Find("Inner"));
+        QVERIFY2(nested <= 4, qPrintable(QString::number(nested))); // Inner and its Lines, twice
     }
 
     void storedListLinesSplitJoinAndRename() {
