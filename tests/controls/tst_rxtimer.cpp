@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -135,6 +136,28 @@ private slots:
         const qint64 enabled = ticks.clock.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(ticks.Count() > before, 3000);
         QVERIFY(ticks.at[before] - enabled >= 390);
+
+        // A thread priority is no setting of the window's timer: its period runs on.
+        QTest::qWait(250);
+        t->SetThreadPriority(tpLower);
+        const qint64 changed = ticks.clock.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.Count() > before + 1, 3000);
+        QVERIFY2(ticks.at[before + 1] - changed < 390,
+                 qPrintable(QString::number(ticks.at[before + 1] - changed)));
+    }
+
+    void aSuspensionDuringTheSleepHoldsTheNextTick() {
+        Ticks ticks;
+        auto t = NewTimer(true, 1000, ticks);
+        // Just after a tick the worker sleeps a whole interval; it is suspended early in it.
+        ticks.body = [&] {
+            if (ticks.Count() == 1) QTimer::singleShot(50, &ticks, [&] { t->Worker()->Suspend(); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.Count() == 1, 5000);
+        QTest::qWait(1500);
+        QCOMPARE(ticks.Count(), 1);
+        t->Worker()->Resume();
+        QTRY_COMPARE(ticks.Count(), 2);
     }
 
     void switchingModesWhileTickingMovesTheTicksToTheOtherSource() {

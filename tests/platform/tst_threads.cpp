@@ -7,6 +7,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <climits>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,11 +19,13 @@ struct Worker : TThread {
     explicit Worker(bool suspended) : TThread(suspended) {}
     std::atomic<int> rounds = 0;
     std::atomic<int> handedOff = 0;
+    std::atomic<int> nice = INT_MIN; // the thread's own, as it last ran a round
     std::function<void()> method;
 
 protected:
     void Execute() override {
         while (CheckSuspended()) {
+            nice = getpriority(PRIO_PROCESS, id_t(gettid()));
             ++rounds;
             if (method && Synchronize(method)) ++handedOff;
             if (!Sleep(2)) break;
@@ -93,6 +98,40 @@ private slots:
         TThread::Release(std::move(w));
         QTest::qWait(20);
         QCOMPARE(ran, 0);
+    }
+
+    // Lower priorities are higher nice values; a thread may always lower its own.
+    void prioritiesBelowNormalBecomeNiceValues() {
+        if (getpriority(PRIO_PROCESS, 0) > 5) QSKIP("this process runs at a nice value above 5 already");
+        for (const auto& [priority, nice] : {std::pair{tpLower, 5}, {tpLowest, 10}, {tpIdle, 19}}) {
+            auto w = std::make_unique<Worker>(false);
+            w->SetPriority(priority);
+            w->Start();
+            QTRY_VERIFY(w->rounds.load() > 0);
+            QCOMPARE(w->nice.load(), nice);
+            TThread::Release(std::move(w));
+        }
+    }
+
+    // Set again, a utility window's timer runs at the new interval only.
+    void aUtilityWindowTimerSetAgainReplacesTheOldOne() {
+        struct Counting : TUtilityWindow {
+            int events = 0;
+            void timerEvent(QTimerEvent* e) override {
+                ++events;
+                TUtilityWindow::timerEvent(e);
+            }
+        } window;
+        int fired = 0;
+        window.OnTimer = [&](int) { ++fired; };
+        QVERIFY(window.SetTimer(3, 10));
+        QVERIFY(window.SetTimer(3, 60000));
+        QTest::qWait(150);
+        QCOMPARE(window.events, 0);
+        QCOMPARE(fired, 0);
+        QVERIFY(window.HasTimer(3));
+        window.KillTimer(3);
+        QVERIFY(!window.HasTimer(3));
     }
 
     void anEscapingErrorIsReportedOnTheUserInterfaceThread() {
