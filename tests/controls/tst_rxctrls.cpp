@@ -345,7 +345,9 @@ private slots:
         QImage dest = Solid(8, 8, Qt::black);
         {
             QPainter painter(&dest);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
             DrawTransparent(painter, 2, 2, src, 0xFF00FF);
+            QVERIFY(painter.testRenderHint(QPainter::SmoothPixmapTransform)); // the caller's again
         }
         QCOMPARE(dest.pixelColor(3, 3), QColor(Qt::black));
         QCOMPARE(dest.pixelColor(2, 2), QColor(Qt::green));
@@ -375,6 +377,8 @@ private slots:
         mono.fill(0);
         QCOMPARE(BottomLeftColor(mono), clWhite);
         QCOMPARE(BottomLeftColor(src), TColor(0x00FF00));
+        src.setPixelColor(0, 3, Qt::blue);
+        QCOMPARE(BottomLeftColor(src), TColor(0xFF0000));
     }
 
     void theAnimationTimerDrivesThePassOnTheUserInterfaceThread() {

@@ -131,6 +131,13 @@ private slots:
         QCOMPARE(l->Font()->Color(), clPurple);
         l->MouseUp(mbLeft, {}, 5, 5);
         QCOMPARE(l->Font()->Color(), clGreen);
+
+        // Another button let go meanwhile does not end it.
+        l->MouseDown(mbLeft, {}, 5, 5);
+        l->MouseUp(mbRight, {}, 5, 5);
+        QCOMPARE(l->Font()->Color(), clPurple);
+        l->MouseUp(mbLeft, {}, 5, 5);
+        QCOMPARE(l->Font()->Color(), clGreen);
     }
 
     void copyPutsTheCaptionNotTheUrlOnTheClipboard() {
