@@ -118,6 +118,11 @@ private slots:
         panel->Perform(WM_PROBE, 0, 0);
         QCOMPARE(log.size(), 5);
         QCOMPARE(log.front(), "two before");
+
+        // Sent while the widget lives: handled or not, the control gets it.
+        log.clear();
+        panel->Perform(WM_DESTROY, 0, 0);
+        QCOMPARE(log, QStringList({"two before", QStringLiteral("control %1").arg(WM_DESTROY), "two after"}));
     }
 
     void othersFiltersStayWhenTheHookGoes() {
@@ -130,6 +135,8 @@ private slots:
 
         log.clear();
         one->SetActive(false);
+        one->SetWinControl(nullptr);
+        one->SetWinControl(panel); // given a control while inactive: not hooked
         panel->Perform(WM_PROBE, 0, 0);
         QCOMPARE(log, QStringList({"foreign", QStringLiteral("control %1").arg(WM_PROBE)}));
         one->SetActive(true);
@@ -144,6 +151,10 @@ private slots:
         one->SetWinControl(nullptr);
         QVERIFY(shared); // not inside the call that left it unused
         QVERIFY(!shared->HookedWidget());
+        log.clear();
+        panel->DestroyHandle(); // nor does it hear of the widget's end
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(log, QStringList());
         Flush();
         QVERIFY(!shared);
         QCOMPARE(THookList::Instance(false)->Count(), 0);
@@ -180,6 +191,12 @@ private slots:
         QVERIFY(hook->IsForm());
         hook->SetWinControl(panel);
         QVERIFY(!hook->IsForm());
+        try {
+            hook->ReadDefinedProperty(QStringLiteral("isform"), QStringLiteral("Maybe"));
+            QFAIL("an IsForm value that is neither True nor False was taken");
+        } catch (const EReadError& e) {
+            QCOMPARE(e.Message(), QStringLiteral("Ungültiger Wert für IsForm"));
+        }
     }
 };
 
