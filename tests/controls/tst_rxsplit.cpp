@@ -439,6 +439,7 @@ private slots:
     void trackingLineIsDrawnOverControlsAndRemoved() {
         VerticalRig r;
         r.second->SetColor(clNavy);
+        r.bar->SetTopLeftLimit(-30); // lets the mouse go past the panel's edge
         QCoreApplication::processEvents();
         const QImage before = r.Shot();
         r.Press(QPoint(Side + 2, 50));
@@ -453,6 +454,9 @@ private slots:
         // The layer lies above every control and lets the mouse through.
         QVERIFY(r.Layer() && r.Layer()->testAttribute(Qt::WA_TransparentForMouseEvents));
         QCOMPARE(r.form->ClientWidget()->children().last(), r.Layer());
+        // Beyond the panel's left edge the line stays on it.
+        r.Move(QPoint(-20, 50));
+        QCOMPARE(ChangedColumns(r.Shot(), before, 50), QList<int>({0, 1}));
         QTest::keyClick(r.edit->Widget(), Qt::Key_Escape);
         QCOMPARE(r.Layer(), nullptr);
         QCOMPARE(r.Shot(), before);
