@@ -61,12 +61,16 @@ void TForm4::ShowFamily(const QString& family) {
         if (!file.isEmpty() && QFileInfo(file).isFile()) FFontFile = file;
         FFontFiles = Screen->FaceMetrics()->filesOf(family);
     }
-    // Full paths: the same name often stands in several directories (one per format).
-    ListBox1->Items()->SetStrings(FFontFiles);
-    qCDebug(lcFontInfo).noquote() << "font info:" << family << "|"
-                                  << ListBox1->Items()->ToStringList().join(u'|');
+    // File names fit the window; the whole paths are in the hint.
+    QStringList names;
+    for (const QString& file : FFontFiles)
+        names << QFileInfo(file).fileName();
+    ListBox1->Items()->SetStrings(names);
+    ListBox1->SetHint(FFontFiles.join(u'\n'));
     Label1->SetCaption(family.isEmpty() ? QStringLiteral("-") : family);
     Label1->SetHint(family);
+    qCDebug(lcFontInfo).noquote() << "font info:" << Label1->Caption() << "|"
+                                  << ListBox1->Items()->ToStringList().join(u'|');
     // The name fits the window; the whole path is in the hint.
     Label3->SetCaption(FFontFile.isEmpty() ? QStringLiteral("-") : QFileInfo(FFontFile).fileName());
     Label3->SetHint(FFontFile);

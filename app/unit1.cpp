@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLoggingCategory>
 #include <QMimeData>
@@ -196,8 +197,12 @@ void TForm1::FormCreate(TObject*) {
 }
 
 void TForm1::StatusChanged() const {
+    if (!lcFonts().isDebugEnabled()) return;
+    // With the family Qt resolved the preview's font to, so a fallback shows.
+    const QWidget* memo = Memo1->Widget();
     qCDebug(lcFonts).noquote() << "status:" << StatusBar1->Panels()->Items(0)->Text() << "|"
-                               << StatusBar1->Panels()->Items(1)->Text();
+                               << StatusBar1->Panels()->Items(1)->Text()
+                               << "| preview:" << (memo ? QFontInfo(memo->font()).family() : QString());
 }
 
 void TForm1::FormClose(TObject*, TCloseAction&) {
