@@ -162,8 +162,11 @@ private slots:
         TScreen screen(distinct, 96);
         screen.SetFaceMetrics(std::make_unique<TFaceMetrics>(QString()));
         int checked = 0;
-        for (const QString& family : {QStringLiteral("Nimbus Sans"), QStringLiteral("C059")}) {
-            if (!distinct.contains(family) || QFontDatabase::families().contains(family)) continue;
+        // Every family Qt lists with brackets.
+        QStringList several;
+        for (const QString& family : distinct)
+            if (!QFontDatabase::families().contains(family)) several << family;
+        for (const QString& family : several) {
             for (int style = 0; style < 4; ++style) {
                 const bool bold = style & 2, italic = style & 1;
                 const QString foundry = FontconfigFoundry(family, bold, italic);
