@@ -874,6 +874,7 @@ struct TFaceMetrics::Impl {
                     buildNow();
                     takeCachedSlots();
                     matchGenericsAhead();
+                    indexFoundryPatterns();
                 } catch (...) {
                     built = false; // the first lookup tries again on its own thread
                 }
