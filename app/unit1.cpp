@@ -265,32 +265,36 @@ void TForm1::OpenFontFiles(const QStringList& paths) {
 QString TForm1::FontFilesMessage(const QList<TOpenedFontFile>& failed) const {
     QStringList lines;
     for (const TOpenedFontFile& file : failed) {
-        const char* key = "_FileMissing";
+        const char* key = "FileMissing";
         switch (file.error) {
         case TFontFileError::None:
             continue;
         case TFontFileError::Missing:
             break;
         case TFontFileError::Unreadable:
-            key = "_FileUnreadable";
+            key = "FileUnreadable";
             break;
         case TFontFileError::NotRegular:
-            key = "_FileNotRegular";
+            key = "FileNotRegular";
             break;
         case TFontFileError::TooLarge:
-            key = "_FileTooLarge";
+            key = "FileTooLarge";
             break;
         case TFontFileError::NotAFont:
-            key = "_FileNotAFont";
+            key = "FileNotAFont";
             break;
         }
-        // The texts live in the window's translation table, under keys no component has.
-        const int index = Translator1->IndexOfKey(QString::fromLatin1(key));
-        const QString text =
-            index >= 0 ? Translator1->EntryText(index, Translator1->CurrentLanguage()) : QStringLiteral("%1");
-        lines << text.arg(file.path);
+        lines << MessageText(QString::fromLatin1(key)).arg(file.path);
     }
     return lines.join(u'\n');
+}
+
+QString TForm1::MessageText(const QString& key) const {
+    // Entries are key, German, English; a handful, so looked up in turn.
+    const int language = Translator1->CurrentLanguage() == English ? 2 : 1;
+    for (int i = 0; i + 2 < FMessages->Count(); i += 3)
+        if (FMessages->Strings(i) == key) return FMessages->Strings(i + language);
+    return key + QStringLiteral(" %1");
 }
 
 void TForm1::ReportFontFiles(const QList<TOpenedFontFile>& failed) {

@@ -16,7 +16,16 @@
 
 class TForm1 : public TForm {
     Q_OBJECT
+    // The window's messages: a key line, then the German and the English text.
+    Q_PROPERTY(TStrings* Messages READ Messages WRITE SetMessages)
 public:
+    TStrings* Messages() const { return FMessages.get(); }
+    void SetMessages(TStrings* value) {
+        FMessages->SetStrings(value ? value->ToStringList() : QStringList());
+    }
+    // A message's text in the interface's language; the key itself if there is none.
+    QString MessageText(const QString& key) const;
+
     // The faces the fields in view take after the next toggle of Bold, of Italic, or a
     // step of the size, in that order; made ahead while the Text page is idle.
     QList<QFont> TextPageWarmList() const;
@@ -149,6 +158,7 @@ private:
     QList<QFont> FTextWarmQueue;
     QList<QFont> FTextWarmFonts;
     std::unique_ptr<QObject> FDropFilter;
+    std::unique_ptr<TStrings> FMessages = std::make_unique<TStrings>();
 };
 
 // Font files opened in one go (the command line, or one drop).
