@@ -875,6 +875,7 @@ struct TFaceMetrics::Impl {
                     takeCachedSlots();
                     matchGenericsAhead();
                     indexFoundryPatterns();
+                    preferAhead();
                 } catch (...) {
                     built = false; // the first lookup tries again on its own thread
                 }
@@ -1204,6 +1205,11 @@ struct TFaceMetrics::Impl {
     int lookup(const QString& name, bool bold, bool italic, bool* ambiguous = nullptr,
                bool* settled = nullptr) {
         ensureBuilt();
+        return lookupBuilt(name, bold, italic, ambiguous, settled);
+    }
+
+    int lookupBuilt(const QString& name, bool bold, bool italic, bool* ambiguous = nullptr,
+                    bool* settled = nullptr) {
         const int style = (bold ? 2 : 0) | (italic ? 1 : 0);
         auto memo = nameMemo.find(name);
         if (memo == nameMemo.end()) memo = nameMemo.insert(name, NameMemo{});
@@ -1264,6 +1270,13 @@ struct TFaceMetrics::Impl {
         };
         if (source == Source::FontConfig) take(FcConfigGetFonts(nullptr, FcSetSystem));
         take(ownPatterns.get());
+    }
+
+    // Start-up asks for every family in the plain style; for a family several foundries
+    // ship that costs a fontconfig substitution (about a millisecond), made here ahead.
+    void preferAhead() {
+        for (auto it = exactFamilies.cbegin(); it != exactFamilies.cend(); ++it)
+            if (foundryPatterns.count(*it)) (void)lookupBuilt(it.key(), false, false);
     }
 
     // The face fontconfig prefers for a name and style among the faces of a family that
