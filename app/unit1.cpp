@@ -298,12 +298,23 @@ QString TForm1::MessageText(const QString& key) const {
 }
 
 void TForm1::ReportFontFiles(const QList<TOpenedFontFile>& failed) {
+    constexpr int kTries = 200; // ten seconds
+    ReportFontFilesWhenShown(failed, kTries);
+}
+
+void TForm1::ReportFontFilesWhenShown(const QList<TOpenedFontFile>& failed, int triesLeft) {
     if (failed.isEmpty()) return;
-    // Later, so the message is in the language the window shows by then (at start-up the
-    // stored one) and no message box runs inside a drop or the window's creation.
-    QTimer::singleShot(0, this, [this, failed] {
+    // Once the window shows: the message is then in the language it shows (at start-up the
+    // stored one, restored by the first showing), and no message box runs inside a drop or
+    // the window's creation.
+    constexpr int kPollMs = 50;
+    QTimer::singleShot(Visible() ? 0 : kPollMs, this, [this, failed, triesLeft] {
         Guard([&] {
             if (FClosing) return;
+            if (!Visible() && triesLeft > 0) {
+                ReportFontFilesWhenShown(failed, triesLeft - 1);
+                return;
+            }
             const QString message = FontFilesMessage(failed);
             if (!message.isEmpty()) Application->HandleException(std::make_exception_ptr(Exception(message)));
         });

@@ -805,9 +805,13 @@ void TestUnit1::fontFilesGivenAtStartAreSelectedAndReportedOnce() {
         QCOMPARE(Form1->SelectedFamily(), QStringLiteral("Glyvex Started Test"));
         QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), QStringLiteral("Glyvex Started Test"));
         QCOMPARE(Form1->Memo1->Font()->Name(), QStringLiteral("Glyvex Started Test"));
-        // Reported once the message loop runs, when the stored language is known.
+        // Reported once the window shows, in the language it shows by then.
+        QTest::qWait(200);
         QVERIFY(env.errors.isEmpty());
+        Form1->Translator1->SetCurrentLanguage(English);
+        Form1->Show();
         QTRY_COMPARE(env.errors.size(), qsizetype(1));
+        QVERIFY(env.errors[0].startsWith(QStringLiteral("The file")));
         QVERIFY(env.errors[0].contains(dir.filePath("gone.ttf")));
         QVERIFY(!env.errors[0].contains(font));
     }

@@ -114,3 +114,22 @@ echo "$count entries, each once"
 
 program_running || fail "the program ended"
 quit_by_menu "$main" alt+d b
+
+# With English stored, the message comes in English: it waits for the window, whose first
+# showing restores the language.
+reg=$XDG_CONFIG_HOME/glyvex/registry.reg
+grep -q '"Translator1_CurrentLanguage"="German"' "$reg" || fail "no language stored: $(cat "$reg")"
+sed -i 's/"Translator1_CurrentLanguage"="German"/"Translator1_CurrentLanguage"="English"/' "$reg"
+start_program "$files/notes.txt"
+main=$(wait_window Glyvex 300 60)
+wait_log "notes.txt" >/dev/null
+grep -qF "The file “$files/notes.txt” is not a font Glyvex can read." "$E2E_STDERR" ||
+    fail "no English message: $(grep -F notes.txt "$E2E_STDERR")"
+E2E_TOLD=0
+start=$(now)
+while [ "$E2E_TOLD" = 0 ]; do
+    [ "$(elapsed_ms "$start")" -lt "$(scaled_ms 10)" ] || fail "no message box in English"
+    dismiss_messages
+    sleep 0.05
+done
+quit_by_menu "$main" alt+f x
