@@ -1164,8 +1164,14 @@ struct TFaceMetrics::Impl {
         FcPatternAddInteger(pattern.get(), FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
         FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
         FcDefaultSubstitute(pattern.get());
+        // Installed fonts only: a font opened for one run (which Qt adds to fontconfig's
+        // application fonts, from memory) must not become a generic name's face, least of
+        // all in the cache kept for later runs.
+        FcFontSet* installed = FcConfigGetFonts(nullptr, FcSetSystem);
+        if (!installed) return std::nullopt;
+        FcFontSet* sets[] = {installed};
         FcResult result = FcResultNoMatch;
-        const TFcPtr<FcPattern> match(FcFontMatch(nullptr, pattern.get(), &result));
+        const TFcPtr<FcPattern> match(FcFontSetMatch(nullptr, sets, 1, pattern.get(), &result));
         if (!match) return std::nullopt;
         const auto info = faceFromPattern(match.get());
         if (!info || info->index < 0) return std::nullopt;
