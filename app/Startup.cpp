@@ -77,21 +77,33 @@ static void SaveFaceMetricsWhenShown(int triesLeft) {
     });
 }
 
-void CreateGlyvexForms() {
+void CreateGlyvexForms(const QStringList& fontFiles) {
     Application->SetTitle(QStringLiteral("Glyvex"));
     Form2 = TForm::Create<TForm2>(Application);
     Form2->Label1->SetCaption(QStringLiteral("Reading..."));
     Form2->Show();
     Form2->Update();
+    // Before the main window: its list and fields are made from the screen's families.
+    const TFontFileBatch opened = OpenFontFiles(fontFiles);
+    Screen->AddFonts(opened.families);
     Application->CreateForm(Form1);
+    if (!opened.first.isEmpty()) Form1->SelectFamily(opened.first);
+    Form1->ReportFontFiles(opened.failed);
     Application->CreateForm(Form3);
     Application->CreateForm(Form4);
     constexpr int kTries = 50; // five seconds
     SaveFaceMetricsWhenShown(kTries);
 }
 
-int RunGlyvex() {
-    CreateGlyvexForms();
+int RunGlyvex(const QStringList& fontFiles) {
+    CreateGlyvexForms(fontFiles);
     Application->Run();
     return 0;
+}
+
+QStringList FontFileArguments(int argc, char* argv[]) {
+    QStringList files;
+    for (int i = 1; i < argc; ++i)
+        if (argv[i]) files << QFile::decodeName(argv[i]); // file names are bytes, not text
+    return files;
 }

@@ -12,7 +12,12 @@ QString FaceMetricsCacheFile();
 // and those the window definitions name. A hint for work done ahead; never required.
 QStringList InterfaceFontNames();
 // Makes the program's windows, the splash showing meanwhile: what the main procedure does
-// before the main window is shown and the message loop runs.
-void CreateGlyvexForms();
+// before the main window is shown and the message loop runs. The font files given are
+// opened for the run; their families join the installed ones, the first family of the
+// first file is selected, and paths that could not be opened are reported once the
+// main window shows.
+void CreateGlyvexForms(const QStringList& fontFiles = {});
 // The main procedure, once the Qt application, screen and application objects exist.
-int RunGlyvex();
+int RunGlyvex(const QStringList& fontFiles = {});
+// The program's arguments (after Qt's own): font files to open for the run.
+QStringList FontFileArguments(int argc, char* argv[]);

@@ -7,7 +7,11 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSaveFile>
+
+// What the window shows, for the end-to-end cases; off by default.
+Q_LOGGING_CATEGORY(lcFontInfo, "glyvex.fonts.info", QtWarningMsg)
 
 TForm4* Form4 = nullptr;
 
@@ -19,6 +23,8 @@ TForm4::TForm4(TComponent* AOwner) : TForm(AOwner) {
     BindComponent(Label1, "Label1");
     BindComponent(Label2, "Label2");
     BindComponent(Label3, "Label3");
+    BindComponent(Label4, "Label4");
+    BindComponent(ListBox1, "ListBox1");
     BindComponent(Button1, "Button1");
     // A palette beside the main window: showing it leaves the main window active,
     // so the list (which it follows) and Ctrl+I keep working.
@@ -49,12 +55,22 @@ void TForm4::FormShow(TObject*) {
 void TForm4::ShowFamily(const QString& family) {
     FFamily = family;
     FFontFile.clear();
+    FFontFiles.clear();
     if (!family.isEmpty() && Screen && Screen->FaceMetrics()) {
         const QString file = Screen->FaceMetrics()->fileOf(family);
         if (!file.isEmpty() && QFileInfo(file).isFile()) FFontFile = file;
+        FFontFiles = Screen->FaceMetrics()->filesOf(family);
     }
+    // File names fit the window; the whole paths are in the hint.
+    QStringList names;
+    for (const QString& file : FFontFiles)
+        names << QFileInfo(file).fileName();
+    ListBox1->Items()->SetStrings(names);
+    ListBox1->SetHint(FFontFiles.join(u'\n'));
     Label1->SetCaption(family.isEmpty() ? QStringLiteral("-") : family);
     Label1->SetHint(family);
+    qCDebug(lcFontInfo).noquote() << "font info:" << Label1->Caption() << "|"
+                                  << ListBox1->Items()->ToStringList().join(u'|');
     // The name fits the window; the whole path is in the hint.
     Label3->SetCaption(FFontFile.isEmpty() ? QStringLiteral("-") : QFileInfo(FFontFile).fileName());
     Label3->SetHint(FFontFile);

@@ -1,5 +1,6 @@
 // The font-info tool window: the family selected in the main window's list, the
-// file of its regular face, and a command that saves a copy of that file.
+// file of its regular face, every file that provides the family, and a command that
+// saves a copy of the regular face's file.
 #pragma once
 
 #include "ComCtrls.h"
@@ -20,6 +21,8 @@ public:
     TLabel* Label1 = nullptr;
     TLabel* Label2 = nullptr;
     TLabel* Label3 = nullptr;
+    TLabel* Label4 = nullptr;
+    TListBox* ListBox1 = nullptr;
     TButton* Button1 = nullptr;
 
     void FormShow(TObject* Sender);
@@ -30,6 +33,8 @@ public:
     QString Family() const { return FFamily; }
     // Full path of the shown family's font file; empty if none was found.
     QString FontFile() const { return FFontFile; }
+    // Every file that provides the shown family (the list shows them).
+    QStringList FontFiles() const { return FFontFiles; }
 
     // Asks the user where to save the copy, suggesting a path; empty means
     // cancelled. A file dialog by default.
@@ -40,6 +45,7 @@ public:
 private:
     QString FFamily;
     QString FFontFile;
+    QStringList FFontFiles;
 };
 
 // Copies a file through a temporary file that replaces the target only when

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QStringList>
 
 int main(int argc, char* argv[]) {
     QApplication qapp(argc, argv);
@@ -13,12 +14,14 @@ int main(int argc, char* argv[]) {
     auto metrics = std::make_unique<TFaceMetrics>(FaceMetricsCacheFile());
     metrics->buildInBackground();
     metrics->prefetchSubstitutes(InterfaceFontNames());
-    TScreen screen(QFontDatabase::families());
+    // Qt has taken its own options out of argv; the rest are font files to open.
+    const QStringList fontFiles = FontFileArguments(argc, argv);
+    TScreen screen(DistinctFamilies(QFontDatabase::families()));
     screen.SetFaceMetrics(std::move(metrics));
     int result = 0;
     {
         TApplication application;
-        Guard([&] { result = RunGlyvex(); });
+        Guard([&] { result = RunGlyvex(fontFiles); });
     }
     screen.FaceMetrics()->saveCache();
     return result;

@@ -6,12 +6,93 @@
 
 #include "FaceMetrics.h"
 
+#include <QCoreApplication>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QLoggingCategory>
+#include <QMimeData>
+#include <QSet>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 
+// What the status bar shows, for the end-to-end cases; off by default.
+Q_LOGGING_CATEGORY(lcFonts, "glyvex.fonts", QtWarningMsg)
+
 TForm1* Form1 = nullptr;
+
+namespace {
+
+// Local files carried by a drag, empty if it carries anything else.
+QStringList DroppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (!data || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) return {};
+        files << url.toLocalFile();
+    }
+    return files;
+}
+
+// Font files dropped anywhere on the main window open as if given on the command line.
+// Watches the whole application, since the window's edits would take a drop themselves.
+class TFontDropFilter : public QObject {
+public:
+    explicit TFontDropFilter(TForm1* form) : FForm(form) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        QWidget* window = FForm && FForm->HandleAllocated() ? FForm->Widget()->window() : nullptr;
+        if (!widget || !window || widget->window() != window) return false;
+        auto* drop = static_cast<QDropEvent*>(event); // enter and move events are drop events
+        const QStringList files = DroppedFiles(drop->mimeData());
+        if (files.isEmpty()) return false;
+        drop->acceptProposedAction();
+        if (type == QEvent::Drop) {
+            // After the drop has ended: opening may report failures in a message box.
+            QTimer::singleShot(0, FForm, [form = FForm, files] {
+                Guard([&] {
+                    if (form) form->OpenFontFiles(files);
+                });
+            });
+        }
+        return true;
+    }
+
+private:
+    QPointer<TForm1> FForm;
+};
+
+} // namespace
+
+TFontFileBatch OpenFontFiles(const QStringList& paths) {
+    TFontFileBatch batch;
+    QSet<QString> opened, families;
+    TFaceMetrics* metrics = Screen ? Screen->FaceMetrics() : nullptr;
+    for (const QString& path : paths) {
+        const QString absolute = path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+        if (!path.isEmpty() && opened.contains(absolute)) continue;
+        opened.insert(absolute);
+        const TOpenedFontFile file = OpenFontFile(path, metrics);
+        if (file.error != TFontFileError::None) {
+            batch.failed << file;
+            continue;
+        }
+        if (batch.first.isEmpty()) batch.first = file.families.front();
+        for (const QString& family : file.families) {
+            const QString key = CaseFoldKey(family);
+            if (families.contains(key)) continue;
+            families.insert(key);
+            batch.families << family;
+        }
+    }
+    return batch;
+}
 
 TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
     ReadDefinition(QStringLiteral(":/app/unit1.gxf"));
@@ -107,6 +188,21 @@ void TForm1::FormCreate(TObject*) {
     Application->SetHelpFile(QStringLiteral("glyvex.hlp"));
     Label2->SetCaption(QString::number(TrackBar1->Position()));
     WarmNeighbours();
+    // Font files dropped on the window open for the run.
+    HandleNeeded();
+    Widget()->window()->setAcceptDrops(true);
+    FDropFilter = std::make_unique<TFontDropFilter>(this);
+    QCoreApplication::instance()->installEventFilter(FDropFilter.get());
+    StatusChanged();
+}
+
+void TForm1::StatusChanged() const {
+    if (!lcFonts().isDebugEnabled()) return;
+    // With the family Qt resolved the preview's font to, so a fallback shows.
+    const QWidget* memo = Memo1->Widget();
+    qCDebug(lcFonts).noquote() << "status:" << StatusBar1->Panels()->Items(0)->Text() << "|"
+                               << StatusBar1->Panels()->Items(1)->Text()
+                               << "| preview:" << (memo ? QFontInfo(memo->font()).family() : QString());
 }
 
 void TForm1::FormClose(TObject*, TCloseAction&) {
@@ -129,12 +225,100 @@ void TForm1::ListBox1Click(TObject*) {
     Memo1->Font()->SetName(face);
     Memo2->Font()->SetName(face);
     StatusBar1->Panels()->Items(1)->SetText(face);
+    StatusChanged();
     SelectionChanged();
 }
 
 QString TForm1::SelectedFamily() const {
     const int i = ListBox1->ItemIndex();
     return i < 0 ? QString() : ListBox1->Items()->Strings(i);
+}
+
+void TForm1::SelectFamily(const QString& family) {
+    const TStrings* items = ListBox1->Items();
+    for (int i = 0; i < items->Count(); ++i) {
+        if (items->Strings(i).compare(family, Qt::CaseInsensitive) != 0) continue;
+        ListBox1->SetItemIndex(i);
+        ListBox1Click(this);
+        return;
+    }
+}
+
+void TForm1::OpenFontFiles(const QStringList& paths) {
+    if (FClosing) return;
+    const TFontFileBatch batch = ::OpenFontFiles(paths);
+    const QStringList added = Screen->AddFonts(batch.families);
+    if (!added.isEmpty()) {
+        const int before = ListBox1->Items()->Count();
+        ListBox1->Items()->AddSortedBatch(added);
+        AddEditfields(before);
+        StatusBar1->Panels()->Items(0)->SetText(QString::number(Screen->Fonts()->Count()) +
+                                                QStringLiteral(" Fonts"));
+        // The fields follow the list's order again.
+        RefreshEditfields();
+    }
+    if (!batch.first.isEmpty()) SelectFamily(batch.first);
+    StatusChanged();
+    ReportFontFiles(batch.failed);
+}
+
+QString TForm1::FontFilesMessage(const QList<TOpenedFontFile>& failed) const {
+    QStringList lines;
+    for (const TOpenedFontFile& file : failed) {
+        const char* key = "FileMissing";
+        switch (file.error) {
+        case TFontFileError::None:
+            continue;
+        case TFontFileError::Missing:
+            break;
+        case TFontFileError::Unreadable:
+            key = "FileUnreadable";
+            break;
+        case TFontFileError::NotRegular:
+            key = "FileNotRegular";
+            break;
+        case TFontFileError::TooLarge:
+            key = "FileTooLarge";
+            break;
+        case TFontFileError::NotAFont:
+            key = "FileNotAFont";
+            break;
+        }
+        lines << MessageText(QString::fromLatin1(key)).arg(file.path);
+    }
+    return lines.join(u'\n');
+}
+
+QString TForm1::MessageText(const QString& key) const {
+    // Entries are key, German, English; a handful, so looked up in turn.
+    const int language = Translator1->CurrentLanguage() == English ? 2 : 1;
+    for (int i = 0; i + 2 < FMessages->Count(); i += 3)
+        if (FMessages->Strings(i) == key) return FMessages->Strings(i + language);
+    return key + QStringLiteral(" %1");
+}
+
+void TForm1::ReportFontFiles(const QList<TOpenedFontFile>& failed) {
+    constexpr int kTries = 200; // ten seconds
+    ReportFontFilesWhenShown(failed, kTries);
+}
+
+void TForm1::ReportFontFilesWhenShown(const QList<TOpenedFontFile>& failed, int triesLeft) {
+    if (failed.isEmpty()) return;
+    // Once the window shows: the message is then in the language it shows (at start-up the
+    // stored one, restored by the first showing), and no message box runs inside a drop or
+    // the window's creation.
+    constexpr int kPollMs = 50;
+    QTimer::singleShot(Visible() ? 0 : kPollMs, this, [this, failed, triesLeft] {
+        Guard([&] {
+            if (FClosing) return;
+            if (!Visible() && triesLeft > 0) {
+                ReportFontFilesWhenShown(failed, triesLeft - 1);
+                return;
+            }
+            const QString message = FontFilesMessage(failed);
+            if (!message.isEmpty()) Application->HandleException(std::make_exception_ptr(Exception(message)));
+        });
+    });
 }
 
 void TForm1::SelectionChanged() {
@@ -171,7 +355,7 @@ void TForm1::WarmNeighbours(int delayMs) {
                 // A face whose file cannot be read safely (a FIFO, say) never goes to Qt.
                 const TFaceMetrics* metrics = Screen->FaceMetrics();
                 if (metrics && metrics->unreadable(name, font.bold(), font.italic())) continue;
-                font.setFamilies({Screen->QtFamily(name)});
+                font.setFamilies({Screen->QtFamily(name, font.bold(), font.italic())});
                 (void)QFontMetrics(font).height(); // makes the engine
                 warm << font;
             }
@@ -326,14 +510,19 @@ void TForm1::ShowProgress(int done, int total) {
 
 void TForm1::CreateEditfields() {
     FEditTop = 0;
+    AddEditfields(0);
+}
+
+void TForm1::AddEditfields(int first) {
     const int n = ListBox1->Items()->Count();
-    Screen->PrepareFontLineHeights(ListBox1->Items()->ToStringList(), TFontStyles());
+    if (first >= n) return;
+    Screen->PrepareFontLineHeights(ListBox1->Items()->ToStringList().mid(first), TFontStyles());
     // A field's font is the box's with the family and the chosen size; given in one
     // step, so each field works out its height once, not once per change.
     TFont font;
     font.Assign(ScrollBox1->Font());
     font.SetSize(TrackBar1->Position());
-    for (int i = 1; i <= n; ++i) {
+    for (int i = first + 1; i <= n; ++i) {
         auto* edit = new TEdit(this);
         font.SetName(ListBox1->Items()->Strings(i - 1));
         edit->Font()->Assign(&font);

@@ -5,15 +5,27 @@
 
 #include "ComCtrls.h"
 #include "ExtCtrls.h"
+#include "FontFiles.h"
 #include "Forms.h"
 #include "Menus.h"
 #include "RXSplit.h"
 #include "StdCtrls.h"
 #include "Trans.h"
 
+#include <memory>
+
 class TForm1 : public TForm {
     Q_OBJECT
+    // The window's messages: a key line, then the German and the English text.
+    Q_PROPERTY(TStrings* Messages READ Messages WRITE SetMessages)
 public:
+    TStrings* Messages() const { return FMessages.get(); }
+    void SetMessages(TStrings* value) {
+        FMessages->SetStrings(value ? value->ToStringList() : QStringList());
+    }
+    // A message's text in the interface's language; the key itself if there is none.
+    QString MessageText(const QString& key) const;
+
     // The faces the fields in view take after the next toggle of Bold, of Italic, or a
     // step of the size, in that order; made ahead while the Text page is idle.
     QList<QFont> TextPageWarmList() const;
@@ -83,6 +95,18 @@ public:
 
     // The family selected in the font list; empty when nothing is selected.
     QString SelectedFamily() const;
+    // Selects a family of the list (by name, ignoring case) and previews it, as a click would.
+    void SelectFamily(const QString& family);
+
+    // Opens font files while the program runs (dropped on the window): their families join
+    // the list and the Text page, the first family of the first file is selected, and the
+    // paths that could not be opened are reported, in the interface's language.
+    void OpenFontFiles(const QStringList& paths);
+    // Reports paths that could not be opened: one message, a line for each, once the
+    // events running now are done.
+    void ReportFontFiles(const QList<TOpenedFontFile>& failed);
+    // The lines of that message in the current language.
+    QString FontFilesMessage(const QList<TOpenedFontFile>& failed) const;
 
     // Re-applies face, size, style, width and text to every per-font field and
     // stacks them by their heights, keeping the user's scroll position.
@@ -96,6 +120,10 @@ public:
 
 private:
     void CreateEditfields();
+    // Makes the fields for list entries from `first` on (all before have theirs).
+    void AddEditfields(int first);
+    void StatusChanged() const;
+    void ReportFontFilesWhenShown(const QList<TOpenedFontFile>& failed, int triesLeft);
     // The per-font fields in creation order (they are the main window's components with the tag).
     std::vector<TEdit*> Editfields() const;
     void ShowProgress(int done, int total);
@@ -130,6 +158,17 @@ private:
     QList<TFontStyles> FTextWarmStyles;
     QList<QFont> FTextWarmQueue;
     QList<QFont> FTextWarmFonts;
+    std::unique_ptr<QObject> FDropFilter;
+    std::unique_ptr<TStrings> FMessages = std::make_unique<TStrings>();
 };
+
+// Font files opened in one go (the command line, or one drop).
+struct TFontFileBatch {
+    QStringList families; // of every file opened, in order, each once
+    QString first;        // the first family of the first file opened
+    QList<TOpenedFontFile> failed;
+};
+// Opens font files for this run (see OpenFontFile); a path given twice is opened once.
+TFontFileBatch OpenFontFiles(const QStringList& paths);
 
 extern TForm1* Form1;

@@ -88,7 +88,7 @@ int RunOne() {
     auto metrics = std::make_unique<TFaceMetrics>(FaceMetricsCacheFile());
     metrics->buildInBackground();
     metrics->prefetchSubstitutes(InterfaceFontNames());
-    const QStringList families = QFontDatabase::families();
+    const QStringList families = DistinctFamilies(QFontDatabase::families());
     const double familiesMs = Ms(phase.nsecsElapsed());
     TScreen screen(families);
     screen.SetFaceMetrics(std::move(metrics));

@@ -22,6 +22,7 @@
 #include <system_error>
 #include <thread>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include <fcntl.h>
@@ -804,11 +805,21 @@ struct TFaceMetrics::Impl {
         int list = -1;             // familyLists index, or -1
         std::vector<int> filtered; // the faces of one foundry, when that narrowed the list
         int generic = -1;          // fontconfig generic the name stands for, if no list
-        bool ambiguous = false;    // several foundries and none asked for: no metrics
+        bool ambiguous = false;    // several foundries and none asked for
         std::array<int, 4> face{kUnchosen, kUnchosen, kUnchosen, kUnchosen}; // per style; -1 none
+        // Per style, for an ambiguous name: the face is the one fontconfig prefers.
+        std::array<bool, 4> settled{};
     };
     QHash<QString, NameMemo> nameMemo;
     QHash<QString, QString> substitutes;
+
+    // Full fontconfig patterns of the faces of families that several foundries ship, by
+    // family list, so that fontconfig's own scoring chooses among just those faces (a match
+    // over every installed font costs tens of milliseconds with thousands installed).
+    std::unordered_map<int, std::vector<TFcPtr<FcPattern>>> foundryPatterns;
+    bool foundryPatternsIndexed = false;
+    // Patterns of the faces this index queried itself: explicit files, files opened for the run.
+    TFcPtr<FcFontSet> ownPatterns;
     QHash<TSlotKey, TCacheEntry> cache;
     int unsavedParses = 0;
 
@@ -863,6 +874,8 @@ struct TFaceMetrics::Impl {
                     buildNow();
                     takeCachedSlots();
                     matchGenericsAhead();
+                    indexFoundryPatterns();
+                    preferAhead();
                 } catch (...) {
                     built = false; // the first lookup tries again on its own thread
                 }
@@ -886,6 +899,9 @@ struct TFaceMetrics::Impl {
         foldedFamilies.clear();
         exactFamilies.clear();
         listingDigest = TDigest{};
+        ownPatterns.reset();
+        foundryPatterns.clear();
+        foundryPatternsIndexed = false;
         built = true;
         switch (source) {
         case Source::FontConfig:
@@ -922,17 +938,37 @@ struct TFaceMetrics::Impl {
     }
 
     void queryFiles() {
-        const TFcPtr<FcFontSet> set(FcFontSetCreate());
-        if (!set) return;
-        for (const QString& f : explicitFiles) {
-            int count = 0;
-            const QByteArray path = QFile::encodeName(f);
-            // An id of all ones asks for every face (and named instance) in the file.
-            FcFreeTypeQueryAll(reinterpret_cast<const FcChar8*>(path.constData()), ~0u, nullptr, &count,
-                               set.get());
-        }
+        for (const QString& f : explicitFiles)
+            (void)queryFile(f, QFile::encodeName(f));
         explicitFiles.clear();
-        addFontSet(set.get());
+    }
+
+    // Lists the faces of one file (read from `readPath`, recorded as `file`); returns
+    // the family names they carry, in the file's order.
+    QStringList queryFile(const QString& file, const QByteArray& readPath) {
+        const TFcPtr<FcFontSet> set(FcFontSetCreate());
+        if (!set) return {};
+        int count = 0;
+        // An id of all ones asks for every face (and named instance) in the file.
+        FcFreeTypeQueryAll(reinterpret_cast<const FcChar8*>(readPath.constData()), ~0u, nullptr, &count,
+                           set.get());
+        if (!ownPatterns) ownPatterns.reset(FcFontSetCreate());
+        const QByteArray fileName = QFile::encodeName(file);
+        QStringList families;
+        for (int i = 0; i < set->nfont; ++i) {
+            FcPattern* p = set->fonts[i];
+            FcPatternDel(p, FC_FILE);
+            FcPatternAddString(p, FC_FILE, reinterpret_cast<const FcChar8*>(fileName.constData()));
+            const auto info = faceFromPattern(p);
+            if (!info) continue;
+            addFace(*info);
+            for (const QString& name : info->families)
+                if (!name.isEmpty() && !families.contains(name)) families << name;
+            // Kept for choosing between foundries; the set adds its own reference.
+            FcPatternReference(p);
+            if (!ownPatterns || !FcFontSetAdd(ownPatterns.get(), p)) FcPatternDestroy(p);
+        }
+        return families;
     }
 
     void addFace(const TFaceInfo& info) {
@@ -1003,8 +1039,9 @@ struct TFaceMetrics::Impl {
         resolveCandidates(name, memo);
         // Qt lists a family shipped by several foundries only as "Family [Foundry]". Given
         // the bare name it settles between the foundries by its own scoring and their
-        // order, which this index does not reproduce: e.g. "C059" may be the OpenType or
-        // the Type 1 copy. Such a name gets no metrics rather than perhaps wrong ones.
+        // order: e.g. "C059" may be the OpenType or the Type 1 copy. The program hands Qt
+        // the foundry of the face fontconfig prefers (see preferredFace); where that is not
+        // known the name gets no metrics rather than perhaps wrong ones.
         if (memo.list >= 0 && memo.filtered.empty()) {
             const std::vector<int>& all = familyLists[size_t(memo.list)];
             const QString& first = faces[size_t(all.front())].foundry;
@@ -1127,8 +1164,14 @@ struct TFaceMetrics::Impl {
         FcPatternAddInteger(pattern.get(), FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
         FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
         FcDefaultSubstitute(pattern.get());
+        // Installed fonts only: a font opened for one run (which Qt adds to fontconfig's
+        // application fonts, from memory) must not become a generic name's face, least of
+        // all in the cache kept for later runs.
+        FcFontSet* installed = FcConfigGetFonts(nullptr, FcSetSystem);
+        if (!installed) return std::nullopt;
+        FcFontSet* sets[] = {installed};
         FcResult result = FcResultNoMatch;
-        const TFcPtr<FcPattern> match(FcFontMatch(nullptr, pattern.get(), &result));
+        const TFcPtr<FcPattern> match(FcFontSetMatch(nullptr, sets, 1, pattern.get(), &result));
         if (!match) return std::nullopt;
         const auto info = faceFromPattern(match.get());
         if (!info || info->index < 0) return std::nullopt;
@@ -1163,24 +1206,134 @@ struct TFaceMetrics::Impl {
         return family;
     }
 
-    // The face chosen for a name and style, -1 if none; *ambiguous as in NameMemo.
-    int lookup(const QString& name, bool bold, bool italic, bool* ambiguous = nullptr) {
+    // The face chosen for a name and style, -1 if none. *ambiguous: several foundries
+    // ship the family, none was asked for, and fontconfig's preference is not known.
+    int lookup(const QString& name, bool bold, bool italic, bool* ambiguous = nullptr,
+               bool* settled = nullptr) {
         ensureBuilt();
+        return lookupBuilt(name, bold, italic, ambiguous, settled);
+    }
+
+    int lookupBuilt(const QString& name, bool bold, bool italic, bool* ambiguous = nullptr,
+                    bool* settled = nullptr) {
         const int style = (bold ? 2 : 0) | (italic ? 1 : 0);
         auto memo = nameMemo.find(name);
         if (memo == nameMemo.end()) memo = nameMemo.insert(name, NameMemo{});
         int& chosen = memo->face[size_t(style)];
         if (chosen == kUnchosen) {
             if (!memo->resolved) resolveName(name, *memo);
-            if (!memo->filtered.empty())
+            if (!memo->filtered.empty()) {
                 chosen = choose(memo->filtered, bold, italic);
-            else if (memo->list >= 0)
-                chosen = choose(familyLists[size_t(memo->list)], bold, italic);
-            else
+            } else if (memo->list >= 0) {
+                const int preferred = memo->ambiguous ? preferredFace(name, memo->list, bold, italic) : -1;
+                memo->settled[size_t(style)] = preferred >= 0;
+                chosen = preferred >= 0 ? preferred : choose(familyLists[size_t(memo->list)], bold, italic);
+            } else {
                 chosen = matchGeneric(memo->generic, bold, italic);
+            }
         }
-        if (ambiguous) *ambiguous = memo->ambiguous;
+        if (ambiguous) *ambiguous = memo->ambiguous && !memo->settled[size_t(style)];
+        if (settled) *settled = memo->settled[size_t(style)];
         return chosen;
+    }
+
+    // Collects, in one pass over fontconfig's fonts, the full patterns of the faces of
+    // every family that several foundries ship.
+    void indexFoundryPatterns() {
+        if (foundryPatternsIndexed) return;
+        foundryPatternsIndexed = true;
+        std::vector<bool> several(familyLists.size());
+        bool any = false;
+        for (size_t list = 0; list < familyLists.size(); ++list) {
+            const std::vector<int>& all = familyLists[list];
+            if (all.empty()) continue;
+            const QString& first = faces[size_t(all.front())].foundry;
+            several[list] = std::any_of(all.begin(), all.end(),
+                                        [&](int id) { return faces[size_t(id)].foundry != first; });
+            any = any || several[list];
+        }
+        if (!any) return;
+        QHash<QByteArray, int> spellings;
+        for (auto it = exactFamilies.cbegin(); it != exactFamilies.cend(); ++it)
+            if (several[size_t(*it)]) spellings.insert(it.key().toUtf8(), *it);
+        const auto take = [&](FcFontSet* set) {
+            if (!set) return;
+            for (int i = 0; i < set->nfont; ++i) {
+                FcPattern* p = set->fonts[i];
+                int last = -1;
+                FcChar8* s = nullptr;
+                for (int k = 0; FcPatternGetString(p, FC_FAMILY, k, &s) == FcResultMatch; ++k) {
+                    if (!s) continue;
+                    const char* name = reinterpret_cast<const char*>(s);
+                    const auto it =
+                        spellings.constFind(QByteArray::fromRawData(name, qsizetype(std::strlen(name))));
+                    if (it == spellings.cend() || *it == last) continue;
+                    last = *it;
+                    FcPatternReference(p);
+                    foundryPatterns[*it].emplace_back(p);
+                }
+            }
+        };
+        if (source == Source::FontConfig) take(FcConfigGetFonts(nullptr, FcSetSystem));
+        take(ownPatterns.get());
+    }
+
+    // Start-up asks for every family in the plain style; for a family several foundries
+    // ship that costs a fontconfig substitution (about a millisecond), made here ahead.
+    void preferAhead() {
+        for (auto it = exactFamilies.cbegin(); it != exactFamilies.cend(); ++it)
+            if (foundryPatterns.count(*it)) (void)lookupBuilt(it.key(), false, false);
+    }
+
+    // The face fontconfig prefers for a name and style among the faces of a family that
+    // several foundries ship: its own scoring, run over just those faces. A program asking
+    // fontconfig for the name gets the same face, unless the configuration puts another
+    // family before it. -1 if it cannot tell.
+    int preferredFace(const QString& name, int list, bool bold, bool italic) {
+        indexFoundryPatterns();
+        const auto patterns = foundryPatterns.find(list);
+        if (patterns == foundryPatterns.end() || patterns->second.empty()) return -1;
+        const TFcPtr<FcFontSet> set(FcFontSetCreate());
+        const TFcPtr<FcPattern> request(FcPatternCreate());
+        if (!set || !request) return -1;
+        for (const TFcPtr<FcPattern>& p : patterns->second) {
+            FcPatternReference(p.get());
+            if (!FcFontSetAdd(set.get(), p.get())) {
+                FcPatternDestroy(p.get());
+                return -1;
+            }
+        }
+        const QByteArray utf8 = name.toUtf8();
+        FcPatternAddString(request.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8.constData()));
+        FcPatternAddInteger(request.get(), FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+        FcPatternAddInteger(request.get(), FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+        FcConfigSubstitute(nullptr, request.get(), FcMatchPattern);
+        FcDefaultSubstitute(request.get());
+        FcFontSet* sets[] = {set.get()};
+        FcResult result = FcResultNoMatch;
+        const TFcPtr<FcPattern> match(FcFontSetMatch(nullptr, sets, 1, request.get(), &result));
+        if (!match) return -1;
+        const auto info = faceFromPattern(match.get());
+        if (!info || info->index < 0) return -1;
+        const int slot = slotIds.value(TSlotKey{info->file, quint32(info->index) & 0xFFFF}, -1);
+        // Named instances of a variable font share the file's slot; take the nearest of them.
+        std::vector<int> same;
+        for (int id : familyLists[size_t(list)])
+            if (faces[size_t(id)].slot == slot) same.push_back(id);
+        return same.empty() ? -1 : choose(same, bold, italic);
+    }
+
+    QStringList addFontFile(const QString& file, int fd) {
+        ensureBuilt();
+        if (prefetcher.joinable()) prefetcher.join();
+        const QStringList families = queryFile(file, "/proc/self/fd/" + QByteArray::number(fd));
+        // Names may now stand for other faces, and families gain foundries.
+        nameMemo.clear();
+        foundryPatterns.clear();
+        foundryPatternsIndexed = false;
+        stats.faces = int(faces.size());
+        stats.families = int(foldedFamilies.size());
+        return families;
     }
 
     struct TMeasureCounts {
@@ -1405,6 +1558,34 @@ QString TFaceMetrics::fileOf(const QString& family) const {
     if (!d) return {};
     const int face = d->lookup(family, false, false);
     return face < 0 ? QString() : d->fileFaces[size_t(d->faces[size_t(face)].slot)].file;
+}
+
+QStringList TFaceMetrics::filesOf(const QString& family) const {
+    if (!d) return {};
+    const QString first = fileOf(family);
+    if (first.isEmpty()) return {};
+    const Impl::NameMemo& memo = *d->nameMemo.constFind(family); // made by fileOf
+    if (memo.filtered.empty() && memo.list < 0) return {first};  // a generic name
+    const std::vector<int>& ids = !memo.filtered.empty() ? memo.filtered : d->familyLists[size_t(memo.list)];
+    QStringList others;
+    for (int id : ids) {
+        const QString& file = d->fileFaces[size_t(d->faces[size_t(id)].slot)].file;
+        if (file != first) others << file;
+    }
+    others.sort();
+    others.removeDuplicates();
+    return QStringList{first} + others;
+}
+
+QString TFaceMetrics::preferredFoundry(const QString& family, bool bold, bool italic) const {
+    if (!d) return {};
+    bool settled = false;
+    const int face = d->lookup(family, bold, italic, nullptr, &settled);
+    return face >= 0 && settled ? d->faces[size_t(face)].foundry : QString();
+}
+
+QStringList TFaceMetrics::addFontFile(const QString& file, int fd) {
+    return d && fd >= 0 ? d->addFontFile(file, fd) : QStringList();
 }
 
 void TFaceMetrics::buildInBackground() {

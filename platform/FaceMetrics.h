@@ -81,11 +81,13 @@ public:
 
     // Metrics of the face Qt would use for this family and style. The family name is
     // matched case-insensitively; Qt's disambiguated "Family [Foundry]" form is accepted.
+    // For a family several foundries ship, the bare name stands for the face fontconfig
+    // prefers (the program hands Qt that face's foundry, see preferredFoundry).
     // nullopt if the family is unknown, its file is neither sfnt nor Type 1 (PCF, ...), is
     // damaged, carries bitmap strikes (Qt then takes FreeType's strike metrics instead),
     // or is a kind of Type 1 font whose metrics are not known to match Qt's; also for a
-    // family several foundries ship when the name does not pick one of them (Qt lists
-    // such families only in the "Family [Foundry]" form and chooses by rules of its own).
+    // family several foundries ship when fontconfig's preference among them is unknown
+    // (an index not made from fontconfig's fonts).
     // Repeated calls for the same family string and style are answered from a memo.
     std::optional<TFaceVMetrics> find(const QString& family, bool bold, bool italic) const;
 
@@ -100,6 +102,21 @@ public:
 
     // File of the family's regular (or closest to regular) face; empty if unknown.
     QString fileOf(const QString& family) const;
+    // Every file that provides a face of the family, whichever foundry: the regular
+    // face's file first, the others sorted. Empty if unknown.
+    QStringList filesOf(const QString& family) const;
+
+    // For a bare family name that several foundries ship: the foundry of the face
+    // fontconfig prefers for this style, which Qt needs as "Family [Foundry]" to draw that
+    // face (given the bare name, Qt picks a foundry by rules of its own). Empty for every
+    // other name, and where fontconfig's preference is unknown.
+    QString preferredFoundry(const QString& family, bool bold, bool italic) const;
+
+    // Adds the faces of a font file opened for this run. `fd` is an open descriptor of that
+    // very file (a regular one), through which it is read, so the path cannot be swapped
+    // for a FIFO meanwhile. Returns the family names of its faces in the file's order
+    // (empty if fontconfig reads none). Answers given before may change.
+    QStringList addFontFile(const QString& file, int fd);
 
     // The family fontconfig chooses for a name (its aliases turn "Arial" into a metric
     // twin, generic names into the configured default); empty if nothing matches or

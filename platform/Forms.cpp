@@ -914,6 +914,60 @@ QString TScreen::QtFamily(const QString& name) {
     return family;
 }
 
+QString TScreen::QtFamily(const QString& name, bool bold, bool italic) {
+    const QString family = QtFamily(name);
+    if (!FFaceMetrics || family.endsWith(u']')) return family;
+    const QString foundry = FFaceMetrics->preferredFoundry(family, bold, italic);
+    return foundry.isEmpty() ? family : family + QStringLiteral(" [") + foundry + u']';
+}
+
+QStringList TScreen::AddFonts(const QStringList& families) {
+    QSet<QString> known;
+    known.reserve(FFonts->Count());
+    for (int i = 0; i < FFonts->Count(); ++i)
+        known.insert(FamilyKey(FFonts->Strings(i)));
+    QStringList added;
+    for (const QString& family : families) {
+        const QString key = FamilyKey(family);
+        if (family.isEmpty() || known.contains(key)) continue;
+        known.insert(key);
+        added << family;
+        FFonts->Add(family);
+        if (!FInstalledFolded.isEmpty()) FInstalledFolded.insert(key);
+    }
+    // A name substituted before may be installed now.
+    if (!added.isEmpty()) FQtFamilies.clear();
+    return added;
+}
+
+QStringList DistinctFamilies(const QStringList& qtFamilies) {
+    // Qt adds the bracket only where a name stands more than once; a family whose own
+    // name ends in brackets keeps them.
+    const auto base = [](const QString& family) -> QStringView {
+        if (!family.endsWith(u']')) return {};
+        const qsizetype open = family.lastIndexOf(QStringLiteral(" ["));
+        return open > 0 ? QStringView(family).left(open) : QStringView();
+    };
+    QHash<QString, int> bracketed;
+    for (const QString& family : qtFamilies)
+        if (const QStringView b = base(family); !b.isEmpty()) ++bracketed[CaseFoldKey(b.toString())];
+    QStringList result;
+    result.reserve(qtFamilies.size());
+    QSet<QString> seen;
+    seen.reserve(qtFamilies.size());
+    for (const QString& family : qtFamilies) {
+        const QStringView b = base(family);
+        const QString name =
+            !b.isEmpty() && bracketed.value(CaseFoldKey(b.toString())) > 1 ? b.toString() : family;
+        if (name.isEmpty()) continue;
+        if (const QString key = CaseFoldKey(name); !seen.contains(key)) {
+            seen.insert(key);
+            result << name;
+        }
+    }
+    return result;
+}
+
 void TScreen::SetCursor(TCursor value) {
     if (value == FCursor) return;
     if (FCursor != crDefault) QGuiApplication::restoreOverrideCursor();

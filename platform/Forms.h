@@ -386,8 +386,16 @@ public:
     // its own family list, which costs seconds with thousands of families; a generic
     // name ("Sans Serif") it lists but resolves the same way. Memoised per name.
     QString QtFamily(const QString& name);
+    // The same for a style: a bare name of a family several foundries ship becomes
+    // "Family [Foundry]" with the foundry of the face the font configuration prefers for
+    // that style, which Qt then draws (given the bare name it picks one by its own rules).
+    QString QtFamily(const QString& name, bool bold, bool italic);
     // Names QtFamily had to ask the font configuration about (for tests).
     int FamilySubstitutions() const { return FFamilySubstitutions; }
+
+    // Adds families made available while the program runs (font files opened for the run);
+    // returns those that were not installed yet, in the given order, each once.
+    QStringList AddFonts(const QStringList& families);
 
 private:
     std::unique_ptr<TStrings> FFonts;
@@ -400,6 +408,11 @@ private:
     QHash<QString, QString> FQtFamilies;
     int FFamilySubstitutions = 0;
 };
+
+// Qt's family list with each family once: Qt lists a family several foundries ship once
+// per foundry as "Family [Foundry]"; such entries become the bare name, and names that
+// differ only in case count as one (the first spelling is kept). Linear in the list.
+QStringList DistinctFamilies(const QStringList& qtFamilies);
 
 // The program-wide objects; the main procedure (or a test) creates them.
 extern TApplication* Application;

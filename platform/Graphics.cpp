@@ -97,7 +97,7 @@ QFont TFont::ToQFont() const {
     const TFaceMetrics* metrics = Screen ? Screen->FaceMetrics() : nullptr;
     QFont f = metrics && metrics->unreadable(FName, bold, italic)
                   ? QFont()
-                  : QFont(Screen ? Screen->QtFamily(FName) : FName);
+                  : QFont(Screen ? Screen->QtFamily(FName, bold, italic) : FName);
     f.setPixelSize(std::max(1, PixelSize()));
     f.setBold(bold);
     f.setItalic(italic);

@@ -3,16 +3,22 @@
 #include "Startup.h"
 #include "TestMain.h"
 #include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
 #include "unit1.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QLineEdit>
 #include <QListView>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -103,6 +109,8 @@ private slots:
     void refreshShowsHourglassAndPaintedSplash();
     void noWindowButTheFormsAppears();
     void interfaceFontNamesComeFromTheDefinitions();
+    void fontFilesDroppedOnTheWindowJoinTheList();
+    void fontFilesGivenAtStartAreSelectedAndReportedOnce();
 };
 
 void TestUnit1::interfaceFontNamesComeFromTheDefinitions() {
@@ -691,6 +699,126 @@ void TestUnit1::noWindowButTheFormsAppears() {
         QVERIFY(watcher.shown.contains(Form1->Widget()));
     }
     qApp->removeEventFilter(&watcher);
+}
+
+namespace {
+
+// An installed Type 1 font under a family name of its own, written into dir; empty if
+// there is none to copy.
+QString RenamedFontFile(const QTemporaryDir& dir, const QByteArray& family) {
+    QFile in(QStringLiteral("/usr/share/fonts/type1/urw-base35/C059-Roman.t1"));
+    if (!in.open(QIODevice::ReadOnly)) return {};
+    QByteArray bytes = in.readAll();
+    bytes.replace("/FamilyName (C059)", "/FamilyName (" + family + ")");
+    const QString path = dir.filePath(QString::fromLatin1(family).remove(u' ') + QStringLiteral(".t1"));
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() ? path : QString();
+}
+
+// Drags files over a widget and drops them, as a file manager would; whether the drop was taken.
+bool DropFiles(QWidget* target, const QStringList& files) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& f : files)
+        urls << QUrl::fromLocalFile(f);
+    data.setUrls(urls);
+    const QPoint at(5, 5);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+} // namespace
+
+void TestUnit1::fontFilesDroppedOnTheWindowJoinTheList() {
+    QTemporaryDir dir;
+    const QString font = RenamedFontFile(dir, "Glyvex Dropped Test");
+    if (font.isEmpty()) QSKIP("needs the URW Type 1 fonts (fonts-urw-base35)");
+    const QString text = dir.filePath("notes.txt");
+    QFile(text).open(QIODevice::WriteOnly);
+    MainWindow w(RealFamilies(3));
+    w.ShowAndSettle();
+    const QString memoText = qobject_cast<QPlainTextEdit*>(Form1->Memo1->Widget())->toPlainText();
+
+    // Dropped on the memo, which would take a drop of text itself.
+    QVERIFY(DropFiles(Form1->Memo1->Widget(), {text, font}));
+    QTRY_COMPARE(Form1->ListBox1->Items()->Count(), 4);
+    QCOMPARE(qobject_cast<QPlainTextEdit*>(Form1->Memo1->Widget())->toPlainText(), memoText);
+    const QStringList entries = Form1->ListBox1->Items()->ToStringList();
+    QVERIFY(entries.contains("Glyvex Dropped Test"));
+    QStringList sorted = entries;
+    sorted.sort(Qt::CaseInsensitive);
+    QCOMPARE(entries, sorted);
+    // Selected and previewed; counted.
+    QCOMPARE(Form1->SelectedFamily(), QStringLiteral("Glyvex Dropped Test"));
+    QCOMPARE(Form1->Memo1->Font()->Name(), QStringLiteral("Glyvex Dropped Test"));
+    QCOMPARE(Form1->Memo2->Font()->Name(), QStringLiteral("Glyvex Dropped Test"));
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(0)->Text(), QStringLiteral("4 Fonts"));
+    QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), QStringLiteral("Glyvex Dropped Test"));
+    // One field per entry, each showing its entry.
+    const std::vector<TEdit*> fields = w.Fields();
+    QCOMPARE(fields.size(), size_t(4));
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(fields[size_t(i)]->Font()->Name(), entries[i]);
+        QCOMPARE(fields[size_t(i)]->Name(), QStringLiteral("MyEdit%1").arg(i + 1));
+    }
+    // The text file is named in one message, in the interface's language.
+    QTRY_COMPARE(w.env.errors.size(), qsizetype(1));
+    QCOMPARE(w.env.errors[0],
+             QStringLiteral("Die Datei „%1“ ist keine Schrift, die Glyvex lesen kann.").arg(text));
+
+    // The same again, in English, on the list: nothing new joins; the message follows the language.
+    Form1->English1Click(nullptr);
+    Form1->ListBox1->SelectByUser(0);
+    QVERIFY(DropFiles(Form1->ListBox1->Widget(), {font, dir.filePath("gone.ttf"), dir.path()}));
+    QTRY_COMPARE(w.env.errors.size(), qsizetype(2));
+    QCOMPARE(w.env.errors[1], QStringLiteral("The file “%1” does not exist.\n“%2” is not a regular file.")
+                                  .arg(dir.filePath("gone.ttf"), dir.path()));
+    QCOMPARE(Form1->ListBox1->Items()->Count(), 4);
+    QCOMPARE(w.Fields().size(), size_t(4));
+    QCOMPARE(Form1->SelectedFamily(), QStringLiteral("Glyvex Dropped Test"));
+
+    // Anything but local files is left to the widget.
+    QMimeData plain;
+    plain.setText(QStringLiteral("just text"));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &plain, Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QCoreApplication::sendEvent(Form1->ListBox1->Widget(), &enter);
+    QVERIFY(!enter.isAccepted());
+}
+
+void TestUnit1::fontFilesGivenAtStartAreSelectedAndReportedOnce() {
+    QTemporaryDir dir;
+    const QString font = RenamedFontFile(dir, "Glyvex Started Test");
+    if (font.isEmpty()) QSKIP("needs the URW Type 1 fonts (fonts-urw-base35)");
+    {
+        TestEnvironment env(RealFamilies(3));
+        CreateGlyvexForms({dir.filePath("gone.ttf"), font, font});
+        QCOMPARE(Form1->ListBox1->Items()->Count(), 4);
+        int fields = 0;
+        for (int i = 0; i < Form1->ComponentCount(); ++i)
+            fields += Form1->Components(i)->Tag() == TForm1::PerFontTag;
+        QCOMPARE(fields, 4);
+        QCOMPARE(Form1->SelectedFamily(), QStringLiteral("Glyvex Started Test"));
+        QCOMPARE(Form1->StatusBar1->Panels()->Items(1)->Text(), QStringLiteral("Glyvex Started Test"));
+        QCOMPARE(Form1->Memo1->Font()->Name(), QStringLiteral("Glyvex Started Test"));
+        // Reported once the window shows, in the language it shows by then.
+        QTest::qWait(200);
+        QVERIFY(env.errors.isEmpty());
+        Form1->Translator1->SetCurrentLanguage(English);
+        Form1->Show();
+        QTRY_COMPARE(env.errors.size(), qsizetype(1));
+        QVERIFY(env.errors[0].startsWith(QStringLiteral("The file")));
+        QVERIFY(env.errors[0].contains(dir.filePath("gone.ttf")));
+        QVERIFY(!env.errors[0].contains(font));
+    }
+    Form1 = nullptr;
+    Form2 = nullptr;
+    Form3 = nullptr;
+    Form4 = nullptr;
 }
 
 QTEST_MAIN(TestUnit1)

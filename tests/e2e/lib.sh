@@ -124,14 +124,15 @@ start_x() {
     fail "no free X display in :100 to :199"
 }
 
-# Starts the program under test; its output goes to $E2E_STDOUT / $E2E_STDERR.
+# Starts the program under test with the arguments given; its output goes to
+# $E2E_STDOUT / $E2E_STDERR.
 # A small wrapper is its parent and records its exit status, so that wait_exit also
 # works inside $(...), where the program is not a child of the shell asking.
 start_program() {
     rm -f "$E2E_TMP/pid" "$E2E_TMP/exit-status"
     (
         trap - EXIT INT TERM # the case's clean-up is not the wrapper's
-        "$E2E_PROGRAM" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
+        "$E2E_PROGRAM" "$@" >"$E2E_STDOUT" 2>"$E2E_STDERR" &
         echo $! >"$E2E_TMP/pid.part" && mv "$E2E_TMP/pid.part" "$E2E_TMP/pid"
         status=0
         wait $! || status=$?
@@ -143,7 +144,7 @@ start_program() {
 
 e2e_start() {
     start_x
-    start_program
+    start_program "$@"
 }
 
 program_running() { [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; }

@@ -135,9 +135,10 @@ private slots:
 
     void theShippedDocumentsCoverTheWholeProgram() {
         // Both languages have the same topics, found where the program looks for them.
-        const QStringList topics{"contents",  "mainwindow", "fontlist",  "alphabet",  "text",      "sizebar",
-                                 "statusbar", "menus",      "menu-file", "menu-view", "menu-help", "keys",
-                                 "language",  "fontinfo",   "about",     "splash",    "settings"};
+        const QStringList topics{"contents",  "mainwindow", "fontlist", "alphabet",  "text",
+                                 "sizebar",   "statusbar",  "menus",    "menu-file", "menu-view",
+                                 "menu-help", "keys",       "language", "fontinfo",  "about",
+                                 "splash",    "settings",   "openfile"};
         THelpViewer viewer;
         for (const char* name : {"glyvex.hlp", "glyvexe.hlp"}) {
             const QString path = viewer.FindFile(name);
