@@ -170,10 +170,18 @@ public:
         return f;
     }
 
+    // Width and Height are the outer size, frame included once the window manager has
+    // framed the window; until then they are the client size (plus the menu bar), which is
+    // what a form's designed size gives.
     int ClientWidth() const override;
     int ClientHeight() const override;
     void SetClientWidth(int v) { SetWidth(v + FWidth - ClientWidth()); }
     void SetClientHeight(int v) { SetHeight(v + FHeight - ClientHeight()); }
+    // The window manager's frame around the window in its current state (zero until it has
+    // framed the window, and without one).
+    QMargins Frame() const { return FFrame; }
+    // Whether the frame of the normal state is known (the window was shown and exposed so).
+    bool FrameKnown() const { return FFrameKnown; }
     QPoint ClientOrigin() const override { return {}; }
 
     TFormBorderStyle BorderStyle() const { return FBorderStyle; }
@@ -229,6 +237,7 @@ public:
     void SetParent(TWinControl* value) override;
     void HandleNeeded() override;
     void SetBounds(int left, int top, int width, int height) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // The show command follows the window state; the minimized and maximized
     // positions and the flags, which the window system does not keep, are the
@@ -264,8 +273,14 @@ protected:
     // Places the menu bar and client area in the window and lays the children out
     // again when the client size changed.
     void LayoutWindow();
+    // Reads the frame the window manager drew (once the window is exposed, so framed) and
+    // keeps the client size, or the outer size a placement gave before the frame was known.
+    void LearnFrame();
+    void ScheduleLearnFrame();
+    // Notes the outer rectangle as the normal one, once the events of a state change are in.
+    void ScheduleNormalBounds();
+    bool ShownNormal() const;
     QSize FAlignedClient;
-    int FrameWidth() const { return FFrame.width(); }
 
     TFormBorderStyle FBorderStyle = bsSizeable;
     TBorderIcons FBorderIcons = TBorderIcons(biSystemMenu | biMinimize | biMaximize);
@@ -279,7 +294,12 @@ protected:
     bool FInShowHide = false;
     int FModalResult = mrNone;
     class QEventLoop* FModalLoop = nullptr;
-    QSize FFrame{0, 0}; // extra width and height of the window system's frame, once known
+    QMargins FFrame;          // the window manager's frame in the current state, once known
+    bool FFrameKnown = false; // the frame of the normal state is known
+    QRect FNormalBounds;      // the outer rectangle in the normal state
+    bool FRecentre = false;   // centred before the frame was known: centred again once it is
+    bool FLearnScheduled = false;
+    bool FNormalScheduled = false;
     QPointer<QWidget> FClient;
     QPointer<QWidget> FMenuBar;
     QPointer<TWinControl> FActiveControl;
