@@ -495,11 +495,8 @@ TWindowPlacement TCustomForm::GetWindowPlacement() const {
                                                : SW_SHOWNORMAL;
     // The outer rectangle in the normal state: the bounds while the form is in it, else the
     // ones it had (or was given) last in it.
-    QRect normal = FWindowState == wsNormal ? BoundsRect() : FNormalBounds;
-    // Once shown, the window is where the window system put it, which a default-placed
-    // form learns from no move of its own.
-    if (FWidget && FShownOnce && FWindowState == wsNormal && FWidget->isVisible())
-        if (const QWindow* win = FWidget->windowHandle()) normal.moveTopLeft(win->framePosition());
+    // (A default-placed form learns where the window manager put it from the window's moves.)
+    const QRect normal = FWindowState == wsNormal ? BoundsRect() : FNormalBounds;
     wp.normalLeft = normal.left();
     wp.normalTop = normal.top();
     wp.normalRight = normal.left() + normal.width();
@@ -881,8 +878,7 @@ TApplication::TApplication() : TComponent(nullptr) {
 
 TApplication::~TApplication() {
     Destroying();
-    while (ComponentCount() > 0)
-        delete Components(ComponentCount() - 1);
+    DestroyComponents();
     FHelpViewer.reset();
     if (Application == this) Application = nullptr;
 }
@@ -919,6 +915,19 @@ void TApplication::SetTitle(const QString& v) {
 void TApplication::Notification(TComponent* c, TOperation op) {
     TComponent::Notification(c, op);
     if (op == TOperation::opRemove && c == FMainForm) FMainForm = nullptr;
+}
+
+void TApplication::DestroyComponents() {
+    while (ComponentCount() > 0)
+        delete Components(ComponentCount() - 1);
+}
+
+void TApplication::EndSession() {
+    // The sequence of the program's exit command: the main form closes (the forms save on
+    // the way) and the message loop ends; the forms are destroyed after it and save again.
+    if (FMainForm && !FMainForm->IsDestroying()) FMainForm->Close();
+    // A main form that refused, or none yet: the session ends all the same.
+    if (!FTerminated) Terminate();
 }
 
 void TApplication::Run() {

@@ -351,6 +351,11 @@ public:
     void Run();
     bool Running() const { return FRunning; }
     void Terminate();
+    // The end of the user's session: the main form closes as by the exit command, and the
+    // message loop ends even if it refuses.
+    void EndSession();
+    // Destroys the forms (and every other component the application owns), last made first.
+    void DestroyComponents();
     bool Terminated() const { return FTerminated; }
     void ProcessMessages();
 
