@@ -6,6 +6,7 @@ source "$(dirname "$0")/lib.sh" "$@"
 e2e_start
 main=$(wait_window Glyvex 300)
 gone() { [ -z "$(find_windows "Font Info")" ]; }
+not_at() { ! outer_is "$1" "$2"; }
 toggle() {
     send_keys "$main" ctrl+i
     if [ "$1" = shown ]; then
@@ -27,12 +28,14 @@ for round in 2 3; do
     echo "showing $round: client $client, outer $first"
     toggle hidden
 done
-# Moved by the user (its frame to 100, 120), it comes back there.
+# Moved by the user, it comes back where the user put it.
 info=$(toggle shown)
+xdotool windowmove --sync "$info" 100 120
+wait_until 5 "the font-info window did not move" not_at "$info" "$first"
 read_outer "$info"
-xdotool windowmove --sync "$info" $((100 + FRAME_LEFT)) $((120 + FRAME_TOP)); read_outer "$info"; echo "moved: ${OUTER_W}x$OUTER_H+$OUTER_X+$OUTER_Y"
-wait_outer "$info" "${OUTER_W}x$OUTER_H+100+120"
+moved="${OUTER_W}x$OUTER_H+$OUTER_X+$OUTER_Y"
 toggle hidden
 info=$(toggle shown)
-wait_outer "$info" "${OUTER_W}x$OUTER_H+100+120"
+wait_outer "$info" "$moved"
 wait_client "$info" "202x247+*+*"
+echo "moved to $moved and shown again there"

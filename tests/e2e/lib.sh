@@ -94,6 +94,8 @@ e2e_home_file() {
 now() { date +%s.%N; }
 # $1 seconds (may be fractional) in milliseconds, times E2E_TIME_FACTOR.
 scaled_ms() { awk -v t="$1" -v f="$E2E_TIME_FACTOR" 'BEGIN { printf "%d", t * f * 1000 }'; }
+# Sleeps $1 seconds times E2E_TIME_FACTOR (pacing only: what a case checks, it waits for).
+pause() { sleep "$(awk -v t="$1" -v f="$E2E_TIME_FACTOR" 'BEGIN { printf "%.3f", t * f }')"; }
 elapsed_ms() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%d", (b - a) * 1000 }'; }
 
 # Starts Xvfb on the first free display of :100 to :199. A lock file per display
@@ -299,7 +301,7 @@ focus_window() {
         xdotool windowraise "$1" >/dev/null 2>&1 || true
         xdotool windowfocus --sync "$1" || fail "cannot focus window $1"
     fi
-    sleep 0.1
+    pause 0.1
 }
 
 # Focuses window $1, then types the key chords given (xdotool names: ctrl+i alt+d b).
@@ -310,7 +312,7 @@ send_keys() {
     local k
     for k in "$@"; do
         xdotool key --delay 30 "$k"
-        sleep 0.15
+        pause 0.15
     done
 }
 
@@ -348,7 +350,7 @@ menu_command() {
 # Clicks button 1 at x, y inside window $1.
 click_at() {
     xdotool mousemove --window "$1" "$2" "$3" click 1
-    sleep 0.1
+    pause 0.1
 }
 
 # Clicks the close button in window $1's caption (the rightmost button of openbox's title bar).
@@ -358,10 +360,11 @@ click_caption_close() {
     xdotool mousemove "$((OUTER_X + OUTER_W - 11))" "$((OUTER_Y + FRAME_TOP / 2))" click 1
 }
 
-# Resizes window $1 as the user would (the window system resizes it).
+# Resizes window $1 as the user would (the window system resizes it) and waits until its
+# client area has that size.
 resize_window() {
     xdotool windowsize --sync "$1" "$2" "$3" 2>/dev/null || xdotool windowsize "$1" "$2" "$3"
-    sleep 0.3
+    wait_client "$1" "$2x$3+*+*"
 }
 
 # Saves a picture of window $1 to file $2 (PNG without dates, so pictures of the

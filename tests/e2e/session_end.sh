@@ -22,11 +22,11 @@ for way in SIGTERM SIGHUP display; do
     settled_screenshot "$main" "$E2E_TMP/typed.png" "$fields"
     case $way in
     SIG*) kill -s "$way" "$E2E_PID" ;;
-    display)
-        stop_wm
+    display) # the window manager goes with it
         kill "$E2E_XVFB_PID"
         wait "$E2E_XVFB_PID" 2>/dev/null || true
         E2E_XVFB_PID=
+        stop_wm
         ;;
     esac
     wait_exit 10 >"$E2E_TMP/status"

@@ -18,7 +18,7 @@ Windows Registry Editor Version 5.00
 "Flags"="0"
 "ShowCmd"="1"
 "MinMaxPos"="-1,-1,-4,-4"
-"NormPos"="317,276,963,748"
+"NormPos"="316,263,964,760"
 "Visible"="0"
 "Edit1_Text"="Sample Text"
 "Translator1_CurrentLanguage"="German"
@@ -78,7 +78,7 @@ start_settled() {
 
 # Waits a moment for message boxes an action may bring up, and closes them.
 settle_messages() {
-    sleep "${1:-0.5}"
+    pause "${1:-0.5}"
     dismiss_messages
 }
 

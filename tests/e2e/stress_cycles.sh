@@ -69,8 +69,8 @@ for cycle in $(seq 1 "$cycles"); do
     fi
     start_program
     main=$(wait_window Glyvex 300 60)
-    read_geometry "$main"
-    [ "${GEOM_W}x$GEOM_H" = "${W}x$H" ] || fail "cycle $cycle: came up ${GEOM_W}x$GEOM_H, not ${W}x$H as stored"
+    # The stored rectangle is the outer one.
+    outer_is "$main" "${W}x$H+*+*" >/dev/null || wait_outer "$main" "${W}x$H+*+*"
     if [ "$LANGUAGE" = German ]; then menus=(alt+a alt+d b alt+n); else menus=(alt+v alt+f x alt+r); fi
 
     if [ $((RANDOM % 4)) = 0 ]; then
@@ -94,8 +94,8 @@ for cycle in $(seq 1 "$cycles"); do
     fi
     resize_window "$main" $((500 + RANDOM % 500)) $((380 + RANDOM % 420))
     resized=$((resized + 1))
-    read_geometry "$main"
-    W=$GEOM_W H=$GEOM_H X=$GEOM_X Y=$GEOM_Y
+    read_outer "$main"
+    W=$OUTER_W H=$OUTER_H X=$OUTER_X Y=$OUTER_Y
     quit_by_menu "$main" "${menus[1]}" "${menus[2]}"
 
     settings_file >"$E2E_TMP/expected.reg"
