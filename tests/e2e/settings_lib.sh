@@ -7,7 +7,8 @@ E2E_REG=$E2E_REG_DIR/registry.reg
 E2E_TOLD=0 # message boxes closed since the program last started
 MAIN=      # the main window of the running program
 
-# What the first start of the program writes, byte for byte.
+# What the first start of the program writes, byte for byte, under openbox (its NormPos the
+# outer rectangle of a 646 x 472 client area in openbox's frame, centred).
 e2e_first_start_file() {
     cat <<'REG'
 Windows Registry Editor Version 5.00
