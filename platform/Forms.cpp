@@ -495,8 +495,11 @@ TWindowPlacement TCustomForm::GetWindowPlacement() const {
                                                : SW_SHOWNORMAL;
     // The outer rectangle in the normal state: the bounds while the form is in it, else the
     // ones it had (or was given) last in it.
-    // (A default-placed form learns where the window manager put it from the window's moves.)
-    const QRect normal = FWindowState == wsNormal ? BoundsRect() : FNormalBounds;
+    QRect normal = FWindowState == wsNormal ? BoundsRect() : FNormalBounds;
+    // A default-placed form learns where the window system put it from the window's moves once
+    // it is framed; before that, Qt's idea of the position is the best there is.
+    if (FWidget && FWidget->isVisible() && FWindowState == wsNormal && !FFrameKnown)
+        normal.moveTopLeft(FWidget->pos());
     wp.normalLeft = normal.left();
     wp.normalTop = normal.top();
     wp.normalRight = normal.left() + normal.width();
