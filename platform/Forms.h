@@ -177,11 +177,6 @@ public:
     int ClientHeight() const override;
     void SetClientWidth(int v) { SetWidth(v + FWidth - ClientWidth()); }
     void SetClientHeight(int v) { SetHeight(v + FHeight - ClientHeight()); }
-    // The window manager's frame around the window in its current state (zero until it has
-    // framed the window, and without one).
-    QMargins Frame() const { return FFrame; }
-    // Whether the frame of the normal state is known (the window was shown and exposed so).
-    bool FrameKnown() const { return FFrameKnown; }
     QPoint ClientOrigin() const override { return {}; }
 
     TFormBorderStyle BorderStyle() const { return FBorderStyle; }
