@@ -56,7 +56,7 @@ settings_file() {
     printf '"Edit1_Text"=%s\n"Translator1_CurrentLanguage"="%s"\n\n' "$(encoded "$TEXT")" "$LANGUAGE"
 }
 
-W=646 H=472 LANGUAGE=German TEXT="Sample Text"
+W= H= LANGUAGE=German TEXT="Sample Text" # no size stored yet: the designed client area
 stored=0 resized=0 switched=0 typed=0 began=$(now)
 echo "seed $seed"
 for cycle in $(seq 1 "$cycles"); do
@@ -70,7 +70,11 @@ for cycle in $(seq 1 "$cycles"); do
     start_program
     main=$(wait_window Glyvex 300 60)
     # The stored rectangle is the outer one.
-    outer_is "$main" "${W}x$H+*+*" >/dev/null || wait_outer "$main" "${W}x$H+*+*"
+    if [ -z "$W" ]; then
+        wait_client "$main" "646x472+*+*"
+    else
+        outer_is "$main" "${W}x$H+*+*" >/dev/null || wait_outer "$main" "${W}x$H+*+*"
+    fi
     if [ "$LANGUAGE" = German ]; then menus=(alt+a alt+d b alt+n); else menus=(alt+v alt+f x alt+r); fi
 
     if [ $((RANDOM % 4)) = 0 ]; then
