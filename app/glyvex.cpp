@@ -1,6 +1,7 @@
 // Glyvex: a font viewer.
 #include "FaceMetrics.h"
 #include "Forms.h"
+#include "Session.h"
 #include "Startup.h"
 
 #include <QApplication>
@@ -21,6 +22,10 @@ int main(int argc, char* argv[]) {
     int result = 0;
     {
         TApplication application;
+        // The end of the session (a signal, the session manager, the display gone) ends the
+        // program as "Beenden" does; without a display no message loop runs again, so the
+        // forms are destroyed (and save) at once.
+        TSessionEnd sessionEnd([] { Application->EndSession(); }, [] { Application->DestroyComponents(); });
         Guard([&] { result = RunGlyvex(fontFiles); });
     }
     screen.FaceMetrics()->saveCache();

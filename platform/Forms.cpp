@@ -294,6 +294,7 @@ TCustomForm::~TCustomForm() {
 
 void TCustomForm::BeforeDestruction() {
     Guard([&] { FOnDestroy(this); });
+    if (QWindow* win = FWidget ? FWidget->windowHandle() : nullptr) win->removeEventFilter(this);
     TWinControl::BeforeDestruction();
 }
 
@@ -308,6 +309,12 @@ void TCustomForm::ReadDefinition(const QString& resource) {
 void TCustomForm::SetBounds(int left, int top, int width, int height) {
     if (!IsLoading() && (left != FLeft || top != FTop)) FPlaced = true;
     TWinControl::SetBounds(left, top, width, height);
+    // While the window shows maximized or minimized its bounds are not the normal ones.
+    if (ShownNormal()) FNormalBounds = BoundsRect();
+}
+
+bool TCustomForm::ShownNormal() const {
+    return FWindowState == wsNormal || !FWidget || !FWidget->isVisible();
 }
 
 void TCustomForm::LayoutWindow() {
@@ -328,11 +335,11 @@ int TCustomForm::MenuBarHeight() const {
 }
 
 int TCustomForm::ClientWidth() const {
-    return std::max(0, FWidth - FFrame.width());
+    return std::max(0, FWidth - FFrame.left() - FFrame.right());
 }
 
 int TCustomForm::ClientHeight() const {
-    return std::max(0, FHeight - FFrame.height() - MenuBarHeight());
+    return std::max(0, FHeight - FFrame.top() - FFrame.bottom() - MenuBarHeight());
 }
 
 void TCustomForm::SetParent(TWinControl* value) {
@@ -467,9 +474,10 @@ void TCustomForm::ApplySizeLimits() {
     info.ptMaxTrackSize = QPoint(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     Perform(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
     // The limits are outer sizes; Qt's are the widget's.
+    const int frameWidth = FFrame.left() + FFrame.right(), frameHeight = FFrame.top() + FFrame.bottom();
     auto inner = [&](QPoint p, int none) {
-        return QSize(p.x() >= none ? QWIDGETSIZE_MAX : std::max(0, p.x() - FFrame.width()),
-                     p.y() >= none ? QWIDGETSIZE_MAX : std::max(0, p.y() - FFrame.height()));
+        return QSize(p.x() >= none ? QWIDGETSIZE_MAX : std::max(0, p.x() - frameWidth),
+                     p.y() >= none ? QWIDGETSIZE_MAX : std::max(0, p.y() - frameHeight));
     };
     const QSize minimum = inner(info.ptMinTrackSize, QWIDGETSIZE_MAX);
     const QSize maximum = inner(info.ptMaxTrackSize, QWIDGETSIZE_MAX).expandedTo(minimum);
@@ -485,15 +493,13 @@ TWindowPlacement TCustomForm::GetWindowPlacement() const {
     wp.showCmd = FWindowState == wsMinimized   ? SW_SHOWMINIMIZED
                  : FWindowState == wsMaximized ? SW_SHOWMAXIMIZED
                                                : SW_SHOWNORMAL;
-    QRect normal(FLeft, FTop, FWidth, FHeight);
-    // Once shown, the window is where the window system put it, which a default-placed
-    // form learns from no move of its own.
-    if (FWidget && FShownOnce && FWindowState == wsNormal) normal.moveTopLeft(FWidget->pos());
-    if (FWidget && FWindowState != wsNormal && FWidget->normalGeometry().isValid()) {
-        const QRect ng = FWidget->normalGeometry();
-        const QPoint offset = FWidget->geometry().topLeft() - FWidget->frameGeometry().topLeft();
-        normal = QRect(ng.topLeft() - offset, ng.size() + FFrame);
-    }
+    // The outer rectangle in the normal state: the bounds while the form is in it, else the
+    // ones it had (or was given) last in it.
+    QRect normal = FWindowState == wsNormal ? BoundsRect() : FNormalBounds;
+    // A default-placed form learns where the window system put it from the window's moves once
+    // it is framed; before that, Qt's idea of the position is the best there is.
+    if (FWidget && FWidget->isVisible() && FWindowState == wsNormal && !FFrameKnown)
+        normal.moveTopLeft(FWidget->pos());
     wp.normalLeft = normal.left();
     wp.normalTop = normal.top();
     wp.normalRight = normal.left() + normal.width();
@@ -505,12 +511,20 @@ void TCustomForm::SetWindowPlacement(const TWindowPlacement& wp) {
     FPlacementFlags = wp.flags;
     FMinPosition = wp.ptMinPosition;
     FMaxPosition = wp.ptMaxPosition;
-    const bool shownOtherwise = FWidget && FWidget->isVisible() && FWindowState != wsNormal;
-    if (!shownOtherwise) {
-        const QSize before(FWidth, FHeight);
-        SetBounds(wp.normalLeft, wp.normalTop, wp.normalRight - wp.normalLeft,
-                  wp.normalBottom - wp.normalTop);
-        if (QSize(FWidth, FHeight) != before && FFrame.isNull()) FOuterSizePending = true;
+    const QRect normal(wp.normalLeft, wp.normalTop, wp.normalRight - wp.normalLeft,
+                       wp.normalBottom - wp.normalTop);
+    if (ShownNormal()) {
+        // A new size is an outer one. Before the window manager has framed the window it is
+        // shown as the client size, and the client shrinks by the frame once that is known.
+        // A form whose border cannot be dragged keeps its client size; the form's own
+        // rectangle given back (as a change of the other fields does) changes nothing.
+        if (!FFrameKnown && normal != BoundsRect() &&
+            (FBorderStyle == bsSizeable || FBorderStyle == bsSizeToolWin))
+            FOuterSizePending = true;
+        SetBounds(normal.left(), normal.top(), normal.width(), normal.height());
+    } else {
+        // Shown maximized or minimized: the window stays so, and comes back to this.
+        FNormalBounds = normal;
     }
     switch (wp.showCmd) {
     case SW_SHOWNORMAL:
@@ -555,12 +569,22 @@ void TCustomForm::ApplyGeometry() {
     if (!FWidget) return;
     const int mb = MenuBarHeight();
     const QSize inner(ClientWidth(), ClientHeight() + mb);
-    if (FWidget->size() != inner) {
-        ApplySizeLimits();
-        FWidget->resize(inner);
+    // A maximized or minimized window is the window system's to size and place.
+    if (ShownNormal()) {
+        if (FWidget->size() != inner) {
+            ApplySizeLimits();
+            FWidget->resize(inner);
+        }
+        // A default position is the window system's choice until the form is placed. The
+        // position is the frame's (Qt places a window's frame where it is moved).
+        if (FPlaced || FPosition == poDesigned) {
+            FWidget->move(FLeft, FTop);
+            // A hidden window that Qt did not move itself is placed by the window manager
+            // when it shows again: the position goes to the window system in any case.
+            if (QWindow* win = FWidget->windowHandle(); win && !FWidget->isVisible())
+                win->setFramePosition(QPoint(FLeft, FTop));
+        }
     }
-    // A default position is the window system's choice until the form is placed.
-    if (FPlaced || FPosition == poDesigned) FWidget->move(FLeft, FTop);
     if (FMenuBar) FMenuBar->setGeometry(0, 0, inner.width(), mb);
     if (FClient) FClient->setGeometry(0, mb, inner.width(), inner.height() - mb);
 }
@@ -583,6 +607,10 @@ void TCustomForm::SetVisible(bool value) {
             FLeft = s.left() + (s.width() - FWidth) / 2;
             FTop = s.top() + (s.height() - FHeight) / 2;
             FPlaced = true;
+            if (FWindowState == wsNormal) FNormalBounds = BoundsRect();
+            // The outer size grows by the frame once it is known (unless a placement gave the
+            // outer size): the frame is centred then.
+            FRecentre = !FFrameKnown && !FOuterSizePending;
         }
         FShownOnce = true;
         ApplyGeometry();
@@ -722,43 +750,126 @@ bool TCustomForm::WidgetEvent(QEvent* event) {
     case QEvent::Show:
         // Polishing on the first show may change the menu bar's height.
         LayoutWindow();
+        // The window's first exposure is when the window manager has framed it.
+        if (QWindow* win = FWidget->windowHandle()) win->installEventFilter(this);
         return false;
     case QEvent::Resize: {
-        // The window system resized us (the user, or the frame appearing).
+        // The window system resized us (the user, or a change of state).
         const QSize s = FWidget->size();
-        FWidth = s.width() + FFrame.width();
-        FHeight = s.height() + FFrame.height();
+        FWidth = s.width() + FFrame.left() + FFrame.right();
+        FHeight = s.height() + FFrame.top() + FFrame.bottom();
         LayoutWindow();
         if (FVisible) Resize();
+        ScheduleNormalBounds();
         return false;
     }
     case QEvent::WindowStateChange: {
         const Qt::WindowStates st = FWidget->windowState();
+        const TWindowState before = FWindowState;
         FWindowState = st & Qt::WindowMinimized                            ? wsMinimized
                        : st & (Qt::WindowMaximized | Qt::WindowFullScreen) ? wsMaximized
                                                                            : wsNormal;
+        // The window system may have sized the window for the new state before it said so:
+        // the normal rectangle is the one noted before.
+        if (before == wsNormal && FWindowState != wsNormal) FNormalScheduled = false;
+        ScheduleLearnFrame();
+        ScheduleNormalBounds();
         return false;
     }
     case QEvent::Move:
-        if (FWidget->isVisible()) {
-            const QRect fg = FWidget->frameGeometry();
-            FLeft = fg.left();
-            FTop = fg.top();
+        // Until the window shows, it is not yet in its frame: where it is then is no position.
+        if (const QWindow* win = FWidget->windowHandle(); win && win->isExposed() && FWidget->isVisible()) {
+            const QPoint at = win->framePosition();
+            FLeft = at.x();
+            FTop = at.y();
             FPlaced = true;
-            const QSize frame = fg.size() - FWidget->size();
-            const bool learned = frame != FFrame;
-            FFrame = frame;
-            // A stored placement gave the outer size before the frame was known:
-            // the window keeps that outer size, its inside shrinks by the frame.
-            if (learned && FOuterSizePending) {
-                FOuterSizePending = false;
-                ApplyGeometry();
-            }
+            ScheduleLearnFrame();
+            ScheduleNormalBounds();
         }
         return false;
     default:
         return TWinControl::WidgetEvent(event);
     }
+}
+
+bool TCustomForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && FWidget && watched == FWidget->windowHandle()) {
+        ScheduleLearnFrame();
+        return false;
+    }
+    return TWinControl::eventFilter(watched, event);
+}
+
+void TCustomForm::ScheduleLearnFrame() {
+    if (FLearnScheduled) return;
+    FLearnScheduled = true;
+    // After the event at hand: the frame may change the window's size.
+    QTimer::singleShot(0, this, [this] {
+        FLearnScheduled = false;
+        Guard([&] { LearnFrame(); });
+    });
+}
+
+void TCustomForm::LearnFrame() {
+    if (!FWidget || !FWidget->isVisible() || IsDestroying()) return;
+    QWindow* win = FWidget->windowHandle();
+    // A window the window system shows has been framed by the window manager.
+    if (!win || !win->isExposed()) return;
+    const QMargins frame = win->frameMargins();
+    const bool normal = FWindowState == wsNormal;
+    // Where the window manager put the frame (moves before the window showed told nothing).
+    if (normal) {
+        FLeft = win->framePosition().x();
+        FTop = win->framePosition().y();
+        FPlaced = true;
+    }
+    if (frame == FFrame && (FFrameKnown || !normal)) return;
+    const int dw = frame.left() + frame.right() - FFrame.left() - FFrame.right();
+    const int dh = frame.top() + frame.bottom() - FFrame.top() - FFrame.bottom();
+    FFrame = frame;
+    if (!normal || FFrameKnown) {
+        // Another state's frame: the window system keeps the client size.
+        FWidth += dw;
+        FHeight += dh;
+        return;
+    }
+    FFrameKnown = true;
+    if (FOuterSizePending) {
+        // A placement gave the outer size before the frame was known: the window keeps it
+        // and the client area is that less the frame.
+        FOuterSizePending = false;
+        FWidth = FNormalBounds.width();
+        FHeight = FNormalBounds.height();
+    } else {
+        // Designed sizes are client sizes: the outer size is that plus the frame.
+        FWidth += dw;
+        FHeight += dh;
+    }
+    if (FRecentre) {
+        FRecentre = false;
+        const QScreen* screen = FWidget->screen() ? FWidget->screen() : QGuiApplication::primaryScreen();
+        if (screen) {
+            const QRect s = screen->availableGeometry();
+            FLeft = s.left() + (s.width() - FWidth) / 2;
+            FTop = s.top() + (s.height() - FHeight) / 2;
+        }
+    }
+    FNormalBounds = BoundsRect();
+    ApplyGeometry();
+    LayoutWindow();
+}
+
+void TCustomForm::ScheduleNormalBounds() {
+    if (FNormalScheduled) return;
+    FNormalScheduled = true;
+    // A window the user maximizes is often resized before it is said to be maximized: the
+    // normal rectangle is taken once the events at hand are in, if the state is still normal.
+    QTimer::singleShot(0, this, [this] {
+        if (!FNormalScheduled) return;
+        FNormalScheduled = false;
+        if (FWidget && FWidget->isVisible() && FWindowState == wsNormal && !FOuterSizePending)
+            FNormalBounds = BoundsRect();
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -770,8 +881,7 @@ TApplication::TApplication() : TComponent(nullptr) {
 
 TApplication::~TApplication() {
     Destroying();
-    while (ComponentCount() > 0)
-        delete Components(ComponentCount() - 1);
+    DestroyComponents();
     FHelpViewer.reset();
     if (Application == this) Application = nullptr;
 }
@@ -808,6 +918,19 @@ void TApplication::SetTitle(const QString& v) {
 void TApplication::Notification(TComponent* c, TOperation op) {
     TComponent::Notification(c, op);
     if (op == TOperation::opRemove && c == FMainForm) FMainForm = nullptr;
+}
+
+void TApplication::DestroyComponents() {
+    while (ComponentCount() > 0)
+        delete Components(ComponentCount() - 1);
+}
+
+void TApplication::EndSession() {
+    // The sequence of the program's exit command: the main form closes (the forms save on
+    // the way) and the message loop ends; the forms are destroyed after it and save again.
+    if (FMainForm && !FMainForm->IsDestroying()) FMainForm->Close();
+    // A main form that refused, or none yet: the session ends all the same.
+    if (!FTerminated) Terminate();
 }
 
 void TApplication::Run() {

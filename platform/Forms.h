@@ -170,6 +170,9 @@ public:
         return f;
     }
 
+    // Width and Height are the outer size, frame included once the window manager has
+    // framed the window; until then they are the client size (plus the menu bar), which is
+    // what a form's designed size gives.
     int ClientWidth() const override;
     int ClientHeight() const override;
     void SetClientWidth(int v) { SetWidth(v + FWidth - ClientWidth()); }
@@ -229,6 +232,7 @@ public:
     void SetParent(TWinControl* value) override;
     void HandleNeeded() override;
     void SetBounds(int left, int top, int width, int height) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // The show command follows the window state; the minimized and maximized
     // positions and the flags, which the window system does not keep, are the
@@ -264,8 +268,14 @@ protected:
     // Places the menu bar and client area in the window and lays the children out
     // again when the client size changed.
     void LayoutWindow();
+    // Reads the frame the window manager drew (once the window is exposed, so framed) and
+    // keeps the client size, or the outer size a placement gave before the frame was known.
+    void LearnFrame();
+    void ScheduleLearnFrame();
+    // Notes the outer rectangle as the normal one, once the events of a state change are in.
+    void ScheduleNormalBounds();
+    bool ShownNormal() const;
     QSize FAlignedClient;
-    int FrameWidth() const { return FFrame.width(); }
 
     TFormBorderStyle FBorderStyle = bsSizeable;
     TBorderIcons FBorderIcons = TBorderIcons(biSystemMenu | biMinimize | biMaximize);
@@ -279,7 +289,12 @@ protected:
     bool FInShowHide = false;
     int FModalResult = mrNone;
     class QEventLoop* FModalLoop = nullptr;
-    QSize FFrame{0, 0}; // extra width and height of the window system's frame, once known
+    QMargins FFrame;          // the window manager's frame in the current state, once known
+    bool FFrameKnown = false; // the frame of the normal state is known
+    QRect FNormalBounds;      // the outer rectangle in the normal state
+    bool FRecentre = false;   // centred before the frame was known: centred again once it is
+    bool FLearnScheduled = false;
+    bool FNormalScheduled = false;
     QPointer<QWidget> FClient;
     QPointer<QWidget> FMenuBar;
     QPointer<TWinControl> FActiveControl;
@@ -331,6 +346,11 @@ public:
     void Run();
     bool Running() const { return FRunning; }
     void Terminate();
+    // The end of the user's session: the main form closes as by the exit command, and the
+    // message loop ends even if it refuses.
+    void EndSession();
+    // Destroys the forms (and every other component the application owns), last made first.
+    void DestroyComponents();
     bool Terminated() const { return FTerminated; }
     void ProcessMessages();
 

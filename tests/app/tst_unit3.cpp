@@ -105,6 +105,41 @@ private slots:
         QCOMPARE(Form3->UrlLabel1->Cursor(), crHand);
     }
 
+    // The picture is drawn with its bottom-left colour keyed out: that colour must mark the
+    // surround only. Every pixel of it is reached from the picture's edge through pixels of
+    // it (no speckles inside), and the picture has at most 256 colours, as the splash's.
+    void theProgramPicturesKeyColourIsItsSurroundOnly() {
+        const QImage image = Form3->SecretPanel1->Glyph()->Image().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(image.size(), QSize(200, 85));
+        const QRgb key = image.pixel(0, image.height() - 1);
+        QSet<QRgb> colours;
+        int keyed = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                colours.insert(image.pixel(x, y));
+                keyed += image.pixel(x, y) == key ? 1 : 0;
+            }
+        QVERIFY2(colours.size() <= 256, qPrintable(QString::number(colours.size())));
+        QVector<bool> seen(image.width() * image.height(), false);
+        QVector<QPoint> todo;
+        for (int x = 0; x < image.width(); ++x)
+            todo << QPoint(x, 0) << QPoint(x, image.height() - 1);
+        for (int y = 0; y < image.height(); ++y)
+            todo << QPoint(0, y) << QPoint(image.width() - 1, y);
+        int reached = 0;
+        while (!todo.isEmpty()) {
+            const QPoint p = todo.takeLast();
+            if (!image.rect().contains(p) || seen[p.y() * image.width() + p.x()] || image.pixel(p) != key)
+                continue;
+            seen[p.y() * image.width() + p.x()] = true;
+            ++reached;
+            todo << p + QPoint(1, 0) << p - QPoint(1, 0) << p + QPoint(0, 1) << p - QPoint(0, 1);
+        }
+        QCOMPARE(reached, keyed);
+        // And the surround is only a margin: most of the picture shows.
+        QVERIFY2(keyed < image.width() * image.height() / 8, qPrintable(QString::number(keyed)));
+    }
+
     void infoOpensTheDialogWithRunningCreditsAndOkStopsAndCloses() {
         int ticksWhileShown = 0;
         WhileShown(

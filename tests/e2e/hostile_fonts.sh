@@ -46,8 +46,8 @@ e2e_start
 main=$(wait_window Glyvex 300 60)
 first_ms=$(elapsed_ms "$start")
 echo "first start: window after $first_ms ms"
-[ -s "$XDG_CACHE_HOME/glyvex/facemetrics.cache" ] || sleep 1
-[ -s "$XDG_CACHE_HOME/glyvex/facemetrics.cache" ] || fail "no face-metrics cache written"
+cache_written() { [ -s "$XDG_CACHE_HOME/glyvex/facemetrics.cache" ]; }
+wait_until 10 "no face-metrics cache written" cache_written
 
 # Select every family in turn: each is shown on the Alphabet page.
 read_geometry "$main"
@@ -59,7 +59,7 @@ for ((i = 0; i <= count; i++)); do
 done
 # Every family on the Text page.
 menu_command "$main" alt+a t
-sleep 1
+pause 1
 program_running || fail "the program ended on the Text page"
 # Still answering: the font-info window comes and goes.
 send_keys "$main" ctrl+i

@@ -14,6 +14,7 @@ E2E_PROGRAM=${1:?"usage: <case>.sh PATH-TO-GLYVEX"}
 E2E_CASE=$(basename "$0" .sh)
 E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/glyvex-e2e.XXXXXX")
 E2E_XVFB_PID=
+E2E_WM_PID=
 E2E_PID=
 E2E_DISPLAY=
 E2E_STDOUT=$E2E_TMP/stdout.log
@@ -45,6 +46,7 @@ e2e_cleanup() {
         sleep 0.2
         kill -9 "$E2E_PID" 2>/dev/null || true
     fi
+    stop_wm
     if [ -n "$E2E_XVFB_PID" ] && kill -0 "$E2E_XVFB_PID" 2>/dev/null; then
         kill "$E2E_XVFB_PID" 2>/dev/null || true
         wait "$E2E_XVFB_PID" 2>/dev/null || true
@@ -61,7 +63,12 @@ trap 'exit 130' INT TERM
 
 command -v Xvfb >/dev/null || skip "Xvfb is not installed (Debian package xvfb)"
 command -v xdotool >/dev/null || skip "xdotool is not installed (Debian package xdotool)"
-for tool in xwininfo xev import compare convert; do
+# Every user has a window manager: it frames, places and focuses windows. E2E_NO_WM=1 runs a
+# case on the bare X server for a quick look.
+if [ "${E2E_NO_WM:-}" != 1 ]; then
+    command -v openbox >/dev/null || fail "openbox is missing (Debian package openbox; E2E_NO_WM=1 runs without one)"
+fi
+for tool in xwininfo xev xprop import compare convert; do
     command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages x11-utils, imagemagick)"
 done
 [ -x "$E2E_PROGRAM" ] || fail "program $E2E_PROGRAM not found"
@@ -87,6 +94,8 @@ e2e_home_file() {
 now() { date +%s.%N; }
 # $1 seconds (may be fractional) in milliseconds, times E2E_TIME_FACTOR.
 scaled_ms() { awk -v t="$1" -v f="$E2E_TIME_FACTOR" 'BEGIN { printf "%d", t * f * 1000 }'; }
+# Sleeps $1 seconds times E2E_TIME_FACTOR (pacing only: what a case checks, it waits for).
+pause() { sleep "$(awk -v t="$1" -v f="$E2E_TIME_FACTOR" 'BEGIN { printf "%.3f", t * f }')"; }
 elapsed_ms() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%d", (b - a) * 1000 }'; }
 
 # Starts Xvfb on the first free display of :100 to :199. A lock file per display
@@ -111,6 +120,7 @@ start_x() {
             if xdotool getdisplaygeometry >/dev/null 2>&1 &&
                 [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$E2E_XVFB_PID" ]; then
                 E2E_DISPLAY=":$n"
+                start_wm
                 return 0
             fi
             sleep 0.05
@@ -122,6 +132,31 @@ start_x() {
         exec {E2E_LOCK_FD}>&-
     done
     fail "no free X display in :100 to :199"
+}
+
+# Starts openbox on the display just started (unless E2E_NO_WM=1) and waits until it manages
+# the screen: it names its check window on the root window once it has taken over.
+start_wm() {
+    E2E_WM_PID=
+    [ "${E2E_NO_WM:-}" = 1 ] && return 0
+    # The private home has no openbox settings: openbox runs as it comes, as for a new user.
+    openbox --sm-disable >"$E2E_TMP/openbox-$E2E_DISPLAY.log" 2>&1 &
+    E2E_WM_PID=$!
+    local start
+    start=$(now)
+    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+        kill -0 "$E2E_WM_PID" 2>/dev/null || fail "openbox ended on $DISPLAY: $(tail -n 5 "$E2E_TMP/openbox-$E2E_DISPLAY.log")"
+        [ "$(elapsed_ms "$start")" -lt "$(scaled_ms 10)" ] || fail "openbox did not take over $DISPLAY within 10 s"
+        sleep 0.05
+    done
+}
+
+stop_wm() {
+    if [ -n "$E2E_WM_PID" ] && kill -0 "$E2E_WM_PID" 2>/dev/null; then
+        kill "$E2E_WM_PID" 2>/dev/null || true
+        wait "$E2E_WM_PID" 2>/dev/null || true
+    fi
+    E2E_WM_PID=
 }
 
 # Starts the program under test with the arguments given; its output goes to
@@ -159,7 +194,7 @@ find_windows() {
 }
 
 # Waits (default 10 s) for a viewable window titled exactly $1 and at least $2
-# pixels wide; prints its id.
+# pixels wide; prints its id. Under a window manager, only once it is framed.
 wait_window() {
     local title=$1 minwidth=${2:-0} timeout=${3:-10} start id
     start=$(now)
@@ -167,6 +202,7 @@ wait_window() {
         program_running || fail "the program ended while waiting for window \"$title\""
         for id in $(find_windows "$title"); do
             read_geometry "$id" 2>/dev/null || continue
+            framed "$id" || continue
             if [ "$GEOM_W" -ge "$minwidth" ]; then
                 echo "$id"
                 return 0
@@ -175,6 +211,63 @@ wait_window() {
         sleep 0.05
     done
     fail "no window titled exactly \"$title\" (at least $minwidth wide) within ${timeout}s; windows: $(list_windows | tr '\n' ';')"
+}
+
+wm_running() { [ -n "$E2E_WM_PID" ]; }
+
+# Whether window $1 has its frame (always, without a window manager).
+framed() {
+    wm_running || return 0
+    xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -q '='
+}
+
+# Runs the command given until it succeeds, for at most $1 seconds (scaled); fails with $2
+# and the command's last output otherwise.
+wait_until() {
+    local timeout=$1 what=$2 start out
+    shift 2
+    start=$(now)
+    until out=$("$@" 2>&1); do
+        [ "$(elapsed_ms "$start")" -lt "$(scaled_ms "$timeout")" ] || fail "$what (last: $out)"
+        sleep 0.05
+    done
+}
+
+# Sets, besides read_geometry's values, FRAME_LEFT, FRAME_RIGHT, FRAME_TOP, FRAME_BOTTOM (the
+# window manager's frame of window $1, 0 without one) and OUTER_X, OUTER_Y, OUTER_W, OUTER_H.
+read_outer() {
+    read_geometry "$1" || return 1
+    local ext
+    ext=$(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= *//p' | tr -d ' ')
+    IFS=, read -r FRAME_LEFT FRAME_RIGHT FRAME_TOP FRAME_BOTTOM <<<"${ext:-0,0,0,0}"
+    OUTER_X=$((GEOM_X - FRAME_LEFT)) OUTER_Y=$((GEOM_Y - FRAME_TOP))
+    OUTER_W=$((GEOM_W + FRAME_LEFT + FRAME_RIGHT)) OUTER_H=$((GEOM_H + FRAME_TOP + FRAME_BOTTOM))
+}
+
+# Succeeds when window $1's client area is WxH+X+Y ($2; X and Y may be *): prints what it is.
+client_is() {
+    read_geometry "$1" || return 1
+    echo "${GEOM_W}x$GEOM_H+$GEOM_X+$GEOM_Y"
+    # shellcheck disable=SC2053
+    [[ "${GEOM_W}x$GEOM_H+$GEOM_X+$GEOM_Y" == $2 ]]
+}
+
+# Succeeds when window $1's outer rectangle (frame included) is WxH+X+Y ($2; X and Y may be *).
+outer_is() {
+    read_outer "$1" || return 1
+    echo "${OUTER_W}x$OUTER_H+$OUTER_X+$OUTER_Y"
+    # shellcheck disable=SC2053
+    [[ "${OUTER_W}x$OUTER_H+$OUTER_X+$OUTER_Y" == $2 ]]
+}
+
+# Waits (default 5 s) until the client area of window $1 is $2 (as client_is).
+wait_client() {
+    wait_until "${3:-5}" "window $1's client area is not $2" client_is "$1" "$2"
+}
+
+# Waits (default 5 s) until the outer rectangle of window $1 is $2 (as outer_is).
+wait_outer() {
+    wait_until "${3:-5}" "window $1's outer rectangle is not $2" outer_is "$1" "$2"
 }
 
 # "id title WxH+X+Y viewable?" for every child of the root window.
@@ -199,11 +292,17 @@ read_geometry() {
 
 window_title() { xdotool getwindowname "$1"; }
 
-# Without a window manager nothing gives a window the keyboard: raise and focus it.
+# Gives window $1 the keyboard: asks the window manager to activate it, or without one
+# raises and focuses it; then waits until it has the focus.
 focus_window() {
-    xdotool windowraise "$1" >/dev/null 2>&1 || true
-    xdotool windowfocus --sync "$1" || fail "cannot focus window $1"
-    sleep 0.1
+    if wm_running; then
+        xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool windowfocus --sync "$1" ||
+            fail "cannot activate window $1"
+    else
+        xdotool windowraise "$1" >/dev/null 2>&1 || true
+        xdotool windowfocus --sync "$1" || fail "cannot focus window $1"
+    fi
+    pause 0.1
 }
 
 # Focuses window $1, then types the key chords given (xdotool names: ctrl+i alt+d b).
@@ -214,7 +313,7 @@ send_keys() {
     local k
     for k in "$@"; do
         xdotool key --delay 30 "$k"
-        sleep 0.15
+        pause 0.15
     done
 }
 
@@ -252,13 +351,21 @@ menu_command() {
 # Clicks button 1 at x, y inside window $1.
 click_at() {
     xdotool mousemove --window "$1" "$2" "$3" click 1
-    sleep 0.1
+    pause 0.1
 }
 
-# Resizes window $1 as the user would (the window system resizes it).
+# Clicks the close button in window $1's caption (the rightmost button of openbox's title bar).
+click_caption_close() {
+    wm_running || skip "no window manager, so no caption to click (E2E_NO_WM=1)"
+    read_outer "$1"
+    xdotool mousemove "$((OUTER_X + OUTER_W - 11))" "$((OUTER_Y + FRAME_TOP / 2))" click 1
+}
+
+# Resizes window $1 as the user would (the window system resizes it) and waits until its
+# client area has that size.
 resize_window() {
     xdotool windowsize --sync "$1" "$2" "$3" 2>/dev/null || xdotool windowsize "$1" "$2" "$3"
-    sleep 0.3
+    wait_client "$1" "$2x$3+*+*"
 }
 
 # Saves a picture of window $1 to file $2 (PNG without dates, so pictures of the
@@ -268,18 +375,24 @@ screenshot() {
         fail "cannot take a screenshot of window $1"
 }
 
-# Saves a picture of window $1 to file $2 once it has stopped changing (two
-# pictures in a row alike), so a slow repaint is not caught half-way.
+# Saves a picture of window $1 (or of its region $3, WxH+X+Y) to file $2 once it has stopped
+# changing (two pictures in a row alike), so a slow repaint is not caught half-way.
 settled_screenshot() {
-    local i
-    screenshot "$1" "$2"
-    for i in $(seq 1 25); do
+    local start
+    region_shot "$1" "$2" "${3:-}"
+    start=$(now)
+    while [ "$(elapsed_ms "$start")" -lt "$(scaled_ms 10)" ]; do
         sleep 0.15
-        screenshot "$1" "$E2E_TMP/settle.png"
+        region_shot "$1" "$E2E_TMP/settle.png" "${3:-}"
         if cmp -s "$2" "$E2E_TMP/settle.png"; then return 0; fi
         cp "$E2E_TMP/settle.png" "$2"
     done
     fail "window $1 kept changing"
+}
+
+region_shot() {
+    screenshot "$1" "$2"
+    [ -z "$3" ] || convert "$2" -crop "$3" +repage -define png:exclude-chunks=date,time -strip "$2"
 }
 
 # Number of pixels in which two pictures differ (optionally only in the region $3,

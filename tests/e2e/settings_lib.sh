@@ -7,7 +7,8 @@ E2E_REG=$E2E_REG_DIR/registry.reg
 E2E_TOLD=0 # message boxes closed since the program last started
 MAIN=      # the main window of the running program
 
-# What the first start of the program writes, byte for byte.
+# What the first start of the program writes, byte for byte, under openbox (its NormPos the
+# outer rectangle of a 646 x 472 client area in openbox's frame, centred).
 e2e_first_start_file() {
     cat <<'REG'
 Windows Registry Editor Version 5.00
@@ -18,7 +19,7 @@ Windows Registry Editor Version 5.00
 "Flags"="0"
 "ShowCmd"="1"
 "MinMaxPos"="-1,-1,-4,-4"
-"NormPos"="317,276,963,748"
+"NormPos"="316,263,964,760"
 "Visible"="0"
 "Edit1_Text"="Sample Text"
 "Translator1_CurrentLanguage"="German"
@@ -78,7 +79,7 @@ start_settled() {
 
 # Waits a moment for message boxes an action may bring up, and closes them.
 settle_messages() {
-    sleep "${1:-0.5}"
+    pause "${1:-0.5}"
     dismiss_messages
 }
 

@@ -16,8 +16,8 @@ program=$E2E_PROGRAM
 read_only() { # NAME
     start_settled
     told 0 "$1, at the start"
-    read_geometry "$MAIN"
-    [ "${GEOM_W}x$GEOM_H" = 600x450 ] || fail "$1: the stored size did not apply: ${GEOM_W}x$GEOM_H"
+    # The stored rectangle is the outer one.
+    wait_outer "$MAIN" "600x450+*+*"
     show_font_info
     check_usable "$1"
     quit_settled

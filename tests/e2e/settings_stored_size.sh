@@ -1,20 +1,33 @@
 #!/usr/bin/env bash
-# A stored NormPos of 100,50,700,500 brings the main window up 600 x 450, centred
-# on the screen (the stored size applies, the stored position does not).
+# A stored NormPos of 100,50,700,500 is an outer rectangle: the main window comes up with an
+# outer size of 600 x 450 (its client area that less the frame), centred on the screen (the
+# stored size applies, the stored position does not), and exit stores the same size again.
+# A stored rectangle the size of the designed client area (646 x 472) is an outer one too.
 source "$(dirname "$0")/lib.sh" "$@"
-e2e_home_file .config/glyvex/registry.reg <<'REG'
+reg=$HOME/.config/glyvex/registry.reg
+stored() { # NORMPOS
+    e2e_home_file .config/glyvex/registry.reg <<REG
 Windows Registry Editor Version 5.00
 
-[HKEY_CURRENT_USER\Software\Tandor\Glyvex\Forms]
+[HKEY_CURRENT_USER\\Software\\Tandor\\Glyvex\\Forms]
 "Flags"="0"
 "ShowCmd"="1"
 "MinMaxPos"="-1,-1,-4,-4"
-"NormPos"="100,50,700,500"
+"NormPos"="$1"
 "Visible"="0"
 REG
-e2e_start
-main=$(wait_window Glyvex 300)
-read_geometry "$main"
-[ "$GEOM_W" = 600 ] && [ "$GEOM_H" = 450 ] || fail "window is ${GEOM_W}x$GEOM_H, not 600x450"
-# The Xvfb screen is 1280 x 1024.
-[ "$GEOM_X" = 340 ] && [ "$GEOM_Y" = 287 ] || fail "window at $GEOM_X,$GEOM_Y, not centred at 340,287"
+}
+start_x
+for size in 600x450 646x472; do
+    w=${size%x*} h=${size#*x}
+    stored "100,50,$((100 + w)),$((50 + h))"
+    start_program
+    main=$(wait_window Glyvex 300)
+    # The Xvfb screen is 1280 x 1024.
+    x=$(((1280 - w) / 2)) y=$(((1024 - h) / 2))
+    wait_outer "$main" "${size}+$x+$y"
+    read_outer "$main"
+    echo "stored $size: outer ${OUTER_W}x$OUTER_H+$OUTER_X+$OUTER_Y, client ${GEOM_W}x$GEOM_H"
+    quit_by_menu "$main" alt+d b
+    grep -qx "\"NormPos\"=\"$x,$y,$((x + w)),$((y + h))\"" "$reg" || fail "stored $size, exit left $(grep NormPos "$reg")"
+done

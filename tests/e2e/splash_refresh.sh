@@ -5,7 +5,7 @@ source "$(dirname "$0")/lib.sh" "$@"
 export QT_LOGGING_RULES="glyvex.paint.debug=true"
 e2e_start
 main=$(wait_window Glyvex 300)
-sleep 0.5
+pause 0.5
 painted() { grep -c "painted Form2" "$E2E_STDERR" || true; }
 # "Ansicht / Textansicht" refreshes the fields; twice, as the second finds the page showing.
 for round in 1 2; do
@@ -13,7 +13,7 @@ for round in 1 2; do
     menu_command "$main" alt+a t
     start=$(now)
     until [ "$(painted)" -gt "$before" ]; do
-        [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "refresh $round: the splash was not painted"
+        [ "$(elapsed_ms "$start")" -lt "$(scaled_ms 5)" ] || fail "refresh $round: the splash was not painted"
         sleep 0.05
     done
 done

@@ -13,8 +13,8 @@ rounds=${2:-200}
 reg=$XDG_CONFIG_HOME/glyvex/registry.reg
 
 start_x
-display_a=$DISPLAY xvfb_a=$E2E_XVFB_PID
-E2E_XVFB_PID=
+display_a=$DISPLAY xvfb_a=$E2E_XVFB_PID wm_a=$E2E_WM_PID
+E2E_XVFB_PID= E2E_WM_PID=
 start_x
 display_b=$DISPLAY
 declare -A pid
@@ -23,6 +23,7 @@ e2e_on_exit() {
     for n in a b; do
         if [ -n "${pid[$n]:-}" ]; then kill "${pid[$n]}" 2>/dev/null || true; fi
     done
+    [ -z "$wm_a" ] || kill "$wm_a" 2>/dev/null || true
     kill "$xvfb_a" 2>/dev/null || true
 }
 
