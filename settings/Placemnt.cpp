@@ -362,7 +362,7 @@ std::unique_ptr<TCustomIniFile> TFormPlacement::OpenStore() const {
     return std::make_unique<TIniFile>(IniFileName());
 }
 
-template <class F> void TFormPlacement::WithStore(F step) {
+template <class F> void TFormPlacement::WithStore(TStoreFile::TLockWait wait, F step) {
     std::unique_ptr<TCustomIniFile> store = OpenStore();
     store->SetBaseline(&FBaseline);
     FStore = store.get();
@@ -372,19 +372,19 @@ template <class F> void TFormPlacement::WithStore(F step) {
         FStore = nullptr;
         // What was written before the failure is kept, as the registry would.
         try {
-            store->UpdateFile();
+            store->UpdateFile(wait);
         } catch (...) {
         }
         throw;
     }
     FStore = nullptr;
-    store->UpdateFile();
+    store->UpdateFile(wait);
 }
 
 void TFormPlacement::SaveToStore() {
     // A form never shown keeps what is stored.
     if (!FRestored && FActive) return;
-    WithStore([&] { SaveValues(); });
+    WithStore(TStoreFile::TLockWait::Limited, [&] { SaveValues(); });
     // Told only once the values are in the file.
     DoSaved();
     FSaved = true;
@@ -393,7 +393,10 @@ void TFormPlacement::SaveToStore() {
 void TFormPlacement::RestoreFromStore() {
     FSaved = false;
     FBaseline.clear();
-    WithStore([&] {
+    // A restore writes only what opening the store makes (its base key), which the next
+    // save makes as well: a lock another program holds is no reason to keep a form
+    // from showing.
+    WithStore(TStoreFile::TLockWait::None, [&] {
         RestoreValues();
         FRestored = true;
         DoRestored();

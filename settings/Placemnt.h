@@ -152,7 +152,7 @@ private:
     void LimitsChanged();
     std::unique_ptr<TCustomIniFile> OpenStore() const;
     // Runs step with the store open, closing it afterwards also on failure.
-    template <class F> void WithStore(F step);
+    template <class F> void WithStore(TStoreFile::TLockWait wait, F step);
 
     bool FActive = true;
     QString FIniFileName, FIniSection;
