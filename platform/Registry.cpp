@@ -61,8 +61,17 @@ QString SortKey(const QString& path) {
     return key;
 }
 
+thread_local qint64 Comparisons = 0;
+
 bool SamePath(const QString& a, const QString& b) {
+    ++Comparisons;
     return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// A lookup by folded name.
+template <class Index> auto Probe(const Index& index, const QString& name) {
+    ++Comparisons;
+    return index.constFind(CaseFoldKey(name));
 }
 
 bool Below(const QString& path, const QString& key) {
@@ -117,6 +126,10 @@ bool ParseHex(QStringView d, int& type, QByteArray* bytes) {
 }
 
 } // namespace
+
+qint64 TRegIniFile::NameComparisons() {
+    return Comparisons;
+}
 
 QString TRegIniFile::HivePath() {
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
@@ -177,7 +190,7 @@ TRegIniFile::Value* TRegIniFile::Key::Find(const QString& name) {
             if (SamePath(v.name, name)) return &v;
         return nullptr;
     }
-    const auto it = byName.constFind(CaseFoldKey(name));
+    const auto it = Probe(byName, name);
     return it == byName.cend() ? nullptr : &values[*it];
 }
 
@@ -200,7 +213,7 @@ void TRegIniFile::Key::Put(Value v) {
 }
 
 TRegIniFile::Key* TRegIniFile::FindKey(const QString& path) {
-    const auto it = FKeyIndex.constFind(CaseFoldKey(path));
+    const auto it = Probe(FKeyIndex, path);
     return it == FKeyIndex.cend() ? nullptr : &FKeys[*it];
 }
 
@@ -215,9 +228,8 @@ const TRegIniFile::Key* TRegIniFile::FindKey(const QString& path) const {
 }
 
 TRegIniFile::Key& TRegIniFile::CreateKey(const QString& path) {
-    const QString folded = CaseFoldKey(path);
-    if (const auto it = FKeyIndex.constFind(folded); it != FKeyIndex.cend()) return FKeys[*it];
-    FKeyIndex.insert(folded, FKeys.size());
+    if (const auto it = Probe(FKeyIndex, path); it != FKeyIndex.cend()) return FKeys[*it];
+    FKeyIndex.insert(CaseFoldKey(path), FKeys.size());
     FKeys.push_back({path, {}, {}});
     return FKeys.back();
 }

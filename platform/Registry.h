@@ -44,6 +44,9 @@ public:
     QString CurrentPath() const { return FBase; }
 
     static QString HivePath();
+    // Key paths and value names this thread's stores have compared or looked up by
+    // their index: what reading and writing cost, counted for checks of how they scale.
+    static qint64 NameComparisons();
 
 protected:
     bool Parse(const QByteArray& data) override;
