@@ -13,9 +13,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
-#include <thread>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 bool StrToIntCheck(const QString& text, int& value) {

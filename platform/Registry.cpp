@@ -13,6 +13,7 @@ const QString Root = QStringLiteral("HKEY_CURRENT_USER");
 const QLatin1String Header("Windows Registry Editor Version 5.00");
 
 QString Quote(const QString& s) {
+    if (!s.contains(u'\\') && !s.contains(u'"')) return u'"' + s + u'"';
     QString r = s;
     r.replace(u'\\', QLatin1String("\\\\"));
     r.replace(u'"', QLatin1String("\\\""));
@@ -69,9 +70,9 @@ bool SamePath(const QString& a, const QString& b) {
 }
 
 // A lookup by folded name.
-template <class Index> auto Probe(const Index& index, const QString& name) {
+template <class Index> auto Probe(const Index& index, const QString& folded) {
     ++Comparisons;
-    return index.constFind(CaseFoldKey(name));
+    return index.constFind(folded);
 }
 
 bool Below(const QString& path, const QString& key) {
@@ -190,7 +191,7 @@ TRegIniFile::Value* TRegIniFile::Key::Find(const QString& name) {
             if (SamePath(v.name, name)) return &v;
         return nullptr;
     }
-    const auto it = Probe(byName, name);
+    const auto it = Probe(byName, CaseFoldKey(name));
     return it == byName.cend() ? nullptr : &values[*it];
 }
 
@@ -213,7 +214,7 @@ void TRegIniFile::Key::Put(Value v) {
 }
 
 TRegIniFile::Key* TRegIniFile::FindKey(const QString& path) {
-    const auto it = Probe(FKeyIndex, path);
+    const auto it = Probe(FKeyIndex, CaseFoldKey(path));
     return it == FKeyIndex.cend() ? nullptr : &FKeys[*it];
 }
 
@@ -228,8 +229,9 @@ const TRegIniFile::Key* TRegIniFile::FindKey(const QString& path) const {
 }
 
 TRegIniFile::Key& TRegIniFile::CreateKey(const QString& path) {
-    if (const auto it = Probe(FKeyIndex, path); it != FKeyIndex.cend()) return FKeys[*it];
-    FKeyIndex.insert(CaseFoldKey(path), FKeys.size());
+    const QString folded = CaseFoldKey(path);
+    if (const auto it = Probe(FKeyIndex, folded); it != FKeyIndex.cend()) return FKeys[*it];
+    FKeyIndex.insert(folded, FKeys.size());
     FKeys.push_back({path, {}, {}});
     return FKeys.back();
 }
@@ -310,6 +312,7 @@ QByteArray TRegIniFile::Serialize() const {
         keys.emplace_back(SortKey(k.path), &k);
     std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     QString out = Header + QStringLiteral("\n\n");
+    out.reserve(FKeys.size() * 64);
     for (const auto& [sortKey, k] : keys) {
         out += u'[' + k->path + QStringLiteral("]\n");
         for (const auto& v : k->values) {

@@ -551,9 +551,11 @@ private slots:
             Write(hive, BigHive(n, n));
             const qint64 before = TRegIniFile::NameComparisons();
             TRegIniFile reg("Software\\tst");
-            if (reg.ReadString("\\Software\\Many\\KEY" + QString::number(n - 1), "a", "") != QString::number(n - 1))
+            if (reg.ReadString("\\Software\\Many\\KEY" + QString::number(n - 1), "a", "") !=
+                QString::number(n - 1))
                 return -1.0;
-            if (reg.ReadString("\\Software\\Wide", "v" + QString::number(n / 2), "") != QString::number(n / 2))
+            if (reg.ReadString("\\Software\\Wide", "v" + QString::number(n / 2), "") !=
+                QString::number(n / 2))
                 return -1.0;
             reg.WriteString("\\Software\\Wide", "New", "1");
             reg.UpdateFile();
@@ -562,7 +564,8 @@ private slots:
         const double small = costPerItem(500), big = costPerItem(20000);
         QVERIFY2(small > 0 && big > 0, "a value of the big hive read wrong");
         QVERIFY2(big < 4 && big < small * 1.5,
-                 qPrintable(QStringLiteral("names compared per item: %1 at 500, %2 at 20,000").arg(small).arg(big)));
+                 qPrintable(
+                     QStringLiteral("names compared per item: %1 at 500, %2 at 20,000").arg(small).arg(big)));
         TRegIniFile reg("Software\\tst");
         QCOMPARE(reg.ReadString("\\Software\\Wide", "NEW", ""), "1");
         QCOMPARE(reg.ReadSection("\\Software\\Wide").size(), 20001);
@@ -572,7 +575,8 @@ private slots:
     // Past a few values a key finds them through its index: the same names, ignoring case
     // (non-ASCII too), a later duplicate in the file replacing the earlier one, order kept.
     void keysWithManyValuesFindThemIgnoringCase() {
-        QByteArray body = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\tst\\Größe]\n";
+        QByteArray body =
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\tst\\Größe]\n";
         for (int i = 0; i < 12; ++i)
             body += "\"Ärger" + QByteArray::number(i) + "\"=\"" + QByteArray::number(i) + "\"\n";
         body += "\"ärger3\"=\"again\"\n";
@@ -604,9 +608,9 @@ private slots:
         QStringList order;
         for (const QString& line : Read(hive).split(u'\n'))
             if (line.startsWith("[")) order << line;
-        QCOMPARE(order, QStringList({"[HKEY_CURRENT_USER\\A]", "[HKEY_CURRENT_USER\\A\\b]", "[HKEY_CURRENT_USER\\a\\C]",
-                                     "[HKEY_CURRENT_USER\\A B]", "[HKEY_CURRENT_USER\\a_b\\x]",
-                                     "[HKEY_CURRENT_USER\\Software\\tst]"}));
+        QCOMPARE(order, QStringList({"[HKEY_CURRENT_USER\\A]", "[HKEY_CURRENT_USER\\A\\b]",
+                                     "[HKEY_CURRENT_USER\\a\\C]", "[HKEY_CURRENT_USER\\A B]",
+                                     "[HKEY_CURRENT_USER\\a_b\\x]", "[HKEY_CURRENT_USER\\Software\\tst]"}));
     }
 
     // A save parses the file again only when another copy changed it since it was read.
@@ -676,8 +680,8 @@ private slots:
     void temporaryFilesOfInterruptedSavesAreRemoved() {
         UseHive("old");
         const QString dir = QFileInfo(hive).absolutePath() + "/";
-        for (const char* name : {"registry.reg.tmp-Ab3xYz", "registry.reg.tmp-short", "registry.reg.tmp-toolong",
-                                 "other.reg.tmp-Ab3xYz"})
+        for (const char* name : {"registry.reg.tmp-Ab3xYz", "registry.reg.tmp-short",
+                                 "registry.reg.tmp-toolong", "other.reg.tmp-Ab3xYz"})
             Write(dir + name, "Windows Registry Editor Version 5.00\n");
         QVERIFY(QDir().mkpath(dir + "registry.reg.tmp-dirdir"));
         UseHive("new");
