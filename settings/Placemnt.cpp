@@ -140,8 +140,7 @@ QRect WithinScreen(const QRect& r, bool resizable) {
             on = s;
     const QRect area = on->availableGeometry();
     QSize size = r.size();
-    if (resizable)
-        size = size.boundedTo(area.size()).expandedTo(MinimumRestoredSize.boundedTo(area.size()));
+    if (resizable) size = size.boundedTo(area.size()).expandedTo(MinimumRestoredSize.boundedTo(area.size()));
     // Wholly inside where it fits; a fixed size larger than the area keeps its top left in it.
     const int left = std::max(area.left(), std::min(r.left(), area.left() + area.width() - size.width()));
     const int top = std::max(area.top(), std::min(r.top(), area.top() + area.height() - size.height()));
@@ -188,9 +187,10 @@ void ReadWindowPlacement(TCustomForm* form, TObject* store, const QString& secti
             // An empty or inverted rectangle is no placement.
             if (wp.normalRight > wp.normalLeft && wp.normalBottom > wp.normalTop) {
                 // A stored size is only as good as the screen it comes back on.
-                const QRect r = WithinScreen(QRect(wp.normalLeft, wp.normalTop, wp.normalRight - wp.normalLeft,
-                                                   wp.normalBottom - wp.normalTop),
-                                             resizable);
+                const QRect r =
+                    WithinScreen(QRect(wp.normalLeft, wp.normalTop, wp.normalRight - wp.normalLeft,
+                                       wp.normalBottom - wp.normalTop),
+                                 resizable);
                 wp.normalLeft = r.left();
                 wp.normalTop = r.top();
                 wp.normalRight = r.left() + r.width();
@@ -495,7 +495,8 @@ void TFormPlacement::SaveValues() {
 void TFormPlacement::RestoreValues() {
     TCustomForm* form = Form();
     if (!form) return;
-    ReadWindowPlacement(form, FStore, IniSection(), FOptions.testFlag(fpState), FOptions.testFlag(fpPosition));
+    ReadWindowPlacement(form, FStore, IniSection(), FOptions.testFlag(fpState),
+                        FOptions.testFlag(fpPosition));
     // Nothing stored, or the stored rectangle taken as it was (not bounded, not repaired).
     const QString stored = StoreReadString(FStore, IniSection(), QStringLiteral("NormPos"), QString());
     FRestoredAsStored = stored.isEmpty() || stored == NormPosText(form);

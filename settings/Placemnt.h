@@ -228,6 +228,6 @@ QRect OntoScreen(const QRect& r);
 // bar can be reached: a resizable one also no larger than that area and no smaller
 // than a usable minimum (MinimumRestoredSize, or the area where that is smaller).
 QRect WithinScreen(const QRect& r, bool resizable);
-inline constexpr QSize MinimumRestoredSize(240, 160);
+inline constexpr QSize MinimumRestoredSize(320, 240);
 // The "NormPos" text of the form's placement as it stands.
 QString NormPosText(TCustomForm* form);

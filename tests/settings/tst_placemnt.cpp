@@ -193,18 +193,22 @@ private slots:
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         QTest::newRow("larger than the screen") << "0,0,100000,100000" << screen;
         QTest::newRow("at the widget limit") << "0,0,16777215,16777215" << screen;
-        QTest::newRow("menu bar off the screen")
-            << QStringLiteral("%1,%2,%3,%4").arg(screen.left()).arg(screen.top()).arg(screen.left() + 4000).arg(screen.top() + 3000)
-            << screen;
+        QTest::newRow("menu bar off the screen") << QStringLiteral("%1,%2,%3,%4")
+                                                        .arg(screen.left())
+                                                        .arg(screen.top())
+                                                        .arg(screen.left() + 4000)
+                                                        .arg(screen.top() + 3000)
+                                                 << screen;
         QTest::newRow("too small to use") << "10,10,20,20" << QRect(QPoint(10, 10), MinimumRestoredSize);
-        QTest::newRow("partly off the screen") << "-100,-50,500,400" << QRect(screen.topLeft(), QSize(600, 450));
+        QTest::newRow("partly off the screen")
+            << "-100,-50,500,400" << QRect(screen.topLeft(), QSize(600, 450));
         QTest::newRow("past the bottom right")
             << QStringLiteral("%1,%2,%3,%4")
                    .arg(screen.right() - 50)
                    .arg(screen.bottom() - 40)
-                   .arg(screen.right() + 250)
-                   .arg(screen.bottom() + 160)
-            << QRect(screen.right() + 1 - 300, screen.bottom() + 1 - 200, 300, 200);
+                   .arg(screen.right() + 350)
+                   .arg(screen.bottom() + 260)
+            << QRect(screen.right() + 1 - 400, screen.bottom() + 1 - 300, 400, 300);
     }
     void storedNormalRectangles() {
         QFETCH(QString, normPos);
