@@ -12,12 +12,19 @@ namespace {
 const QString Root = QStringLiteral("HKEY_CURRENT_USER");
 const QLatin1String Header("Windows Registry Editor Version 5.00");
 
-QString Quote(const QString& s) {
-    if (!s.contains(u'\\') && !s.contains(u'"')) return u'"' + s + u'"';
-    QString r = s;
-    r.replace(u'\\', QLatin1String("\\\\"));
-    r.replace(u'"', QLatin1String("\\\""));
-    return u'"' + r + u'"';
+// Appends s in quotes, with backslashes and quotes escaped; in place, as a hive of
+// many keys is written value by value.
+void AppendQuoted(QString& out, const QString& s) {
+    out += u'"';
+    if (!s.contains(u'\\') && !s.contains(u'"')) {
+        out += s;
+    } else {
+        for (QChar c : s) {
+            if (c == u'\\' || c == u'"') out += u'\\';
+            out += c;
+        }
+    }
+    out += u'"';
 }
 
 // Reads a quoted string starting at pos (on the opening quote); pos ends after
@@ -314,19 +321,30 @@ QByteArray TRegIniFile::Serialize() const {
     QString out = Header + QStringLiteral("\n\n");
     out.reserve(FKeys.size() * 64);
     for (const auto& [sortKey, k] : keys) {
-        out += u'[' + k->path + QStringLiteral("]\n");
+        out += u'[';
+        out += k->path;
+        out += QLatin1String("]\n");
         for (const auto& v : k->values) {
-            out += (v.name.isEmpty() ? QStringLiteral("@") : Quote(v.name)) + u'=';
+            if (v.name.isEmpty())
+                out += u'@';
+            else
+                AppendQuoted(out, v.name);
+            out += u'=';
             if (v.kind != Value::Text) {
                 out += v.raw;
             } else if (!Plain(v.text)) {
-                QStringList bytes;
+                // UTF-16 code units, low byte first, then the terminating zero.
+                static constexpr char digits[] = "0123456789abcdef";
+                out += QLatin1String("hex(1):");
                 for (QChar c : v.text)
-                    bytes << QString::asprintf("%02x", c.unicode() & 0xFF)
-                          << QString::asprintf("%02x", c.unicode() >> 8);
-                out += QStringLiteral("hex(1):") + bytes.join(u',') + QStringLiteral(",00,00");
+                    for (const int byte : {c.unicode() & 0xFF, c.unicode() >> 8}) {
+                        out += QLatin1Char(digits[byte >> 4]);
+                        out += QLatin1Char(digits[byte & 0xF]);
+                        out += u',';
+                    }
+                out += QLatin1String("00,00");
             } else {
-                out += Quote(v.text);
+                AppendQuoted(out, v.text);
             }
             out += u'\n';
         }
