@@ -10,6 +10,9 @@
 //                              with a filled face-metrics cache
 //   glyvex_bench --one         one run in this process, with the fonts that
 //                              fontconfig shows it
+//   glyvex_bench --hive        only the settings figures: reading and writing a
+//                              registry hive of 100,000 keys (also given after the
+//                              font figures)
 //
 // A synthetic collection is the one bench/make_fontset.py N made: its fontconfig
 // configuration $GLYVEX_FONTSETS/N/fonts.conf (default /work/fontsets) becomes the
@@ -17,6 +20,7 @@
 // Each run happens in a fresh process, so peak memory is per run.
 #include "FaceMetrics.h"
 #include "Forms.h"
+#include "Registry.h"
 #include "Startup.h"
 #include "Unit2.h"
 #include "unit1.h"
@@ -186,6 +190,61 @@ int RunOne() {
     return 0;
 }
 
+// The settings store with a hive of `keys` keys of two values each, in a private
+// configuration directory: opening it (reading and parsing the file), saving one
+// change to a file nobody else touched, and saving one after another copy
+// rewrote the file (read again, changes replayed). Medians of five runs.
+void HiveFigures(QTextStream& out, int keys) {
+    QTemporaryDir config;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const QString path = TRegIniFile::HivePath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    {
+        QByteArray text = "Windows Registry Editor Version 5.00\n\n";
+        for (int i = 0; i < keys; ++i)
+            text += "[HKEY_CURRENT_USER\\Software\\Bench\\Key" + QByteArray::number(i) +
+                    "]\n\"Name\"=\"Value " + QByteArray::number(i) + "\"\n\"Flags\"=\"0\"\n\n";
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size()) {
+            out << "hive\t(cannot write " << path << ")\n";
+            return;
+        }
+    }
+    const qint64 bytes = QFileInfo(path).size();
+    int round = 0;
+    const double readMs = MedianMs(5, [] { TRegIniFile reg(QStringLiteral("Software\\Bench")); });
+    const double writeMs = MedianMs(5, [&] {
+        TRegIniFile reg(QStringLiteral("Software\\Bench"));
+        reg.WriteString(QStringLiteral("Key7"), QStringLiteral("Name"), QString::number(++round));
+        reg.UpdateFile();
+    });
+    std::vector<double> merged;
+    for (int i = 0; i < 5; ++i) {
+        TRegIniFile reg(QStringLiteral("Software\\Bench"));
+        {
+            TRegIniFile other(QStringLiteral("Software\\Bench"));
+            other.WriteString(QStringLiteral("Key8"), QStringLiteral("Name"), QString::number(++round));
+            other.UpdateFile();
+        }
+        reg.WriteString(QStringLiteral("Key9"), QStringLiteral("Name"), QString::number(++round));
+        QElapsedTimer t;
+        t.start();
+        reg.UpdateFile();
+        merged.push_back(Ms(t.nsecsElapsed()));
+    }
+    std::sort(merged.begin(), merged.end());
+    out << "hive_keys\tfile_MB\tread_ms\tsave_ms\tsave_after_another_copy_ms\n"
+        << keys << '\t' << QString::number(double(bytes) / 1e6, 'f', 1) << '\t'
+        << QString::number(readMs, 'f', 1) << '\t' << QString::number(writeMs, 'f', 1) << '\t'
+        << QString::number(merged[merged.size() / 2], 'f', 1) << '\n';
+    out.flush();
+    if (saved.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", saved);
+}
+
 // Runs one measurement in a fresh process; returns its output line.
 QString Child(const QString& self, const QString& fontconfigFile, const QString& cacheHome) {
     QProcess p;
@@ -222,6 +281,11 @@ int main(int argc, char* argv[]) {
         return RunOne();
     }
     QCoreApplication app(argc, argv);
+    if (argc == 2 && QByteArray(argv[1]) == "--hive") {
+        QTextStream out(stdout);
+        HiveFigures(out, 100000);
+        return 0;
+    }
     const QString self = QCoreApplication::applicationFilePath();
     QStringList sets;
     for (int i = 1; i < argc; ++i)
@@ -253,5 +317,6 @@ int main(int argc, char* argv[]) {
         }
         measure(n, conf);
     }
+    HiveFigures(out, 100000);
     return 0;
 }

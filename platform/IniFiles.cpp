@@ -7,10 +7,15 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 
+#include <QSet>
+
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 bool StrToIntCheck(const QString& text, int& value) {
@@ -56,29 +61,82 @@ bool StrToIntCheck(const QString& text, int& value) {
 
 namespace {
 
-// An exclusive lock on a file beside the store, held for the merge and write.
+// An exclusive lock on a file beside the store, held for the merge and write. The
+// lock file is opened without following a link (a link there would make us create
+// a file wherever it points) and must be a plain file.
 class FileLock {
 public:
-    explicit FileLock(const QString& path) {
-        FFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    enum Outcome { Locked, Unusable, Held };
+
+    FileLock(const QString& path, std::chrono::milliseconds wait) {
+        FFd = ::open(QFile::encodeName(path).constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
         if (FFd < 0) return;
-        while (::flock(FFd, LOCK_EX) != 0)
-            if (errno != EINTR) {
-                ::close(FFd);
-                FFd = -1;
+        struct stat st {};
+        if (::fstat(FFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            Drop(Unusable);
+            return;
+        }
+        // Polled, not a blocking flock: a copy stopped while holding the lock must
+        // not freeze this one without limit.
+        const auto until = std::chrono::steady_clock::now() + wait;
+        for (;;) {
+            if (::flock(FFd, LOCK_EX | LOCK_NB) == 0) {
+                FOutcome = Locked;
                 return;
             }
+            const int error = errno;
+            if (error == EINTR) continue;
+            if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= until) {
+                Drop(error == EWOULDBLOCK ? Held : Unusable);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
     ~FileLock() {
         if (FFd >= 0) ::close(FFd); // closing releases the lock
     }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
-    bool Locked() const { return FFd >= 0; }
+    Outcome Result() const { return FOutcome; }
 
 private:
+    void Drop(Outcome outcome) {
+        ::close(FFd);
+        FFd = -1;
+        FOutcome = outcome;
+    }
     int FFd = -1;
+    Outcome FOutcome = Unusable;
 };
+
+std::mutex LockWaitMutex;
+std::chrono::milliseconds LockWaitLimit(3000);
+// Files whose lock a save of this run waited for in vain.
+QSet<QString> LockHeldBefore;
+
+// Removes what interrupted saves of this store left: its temporary files. Called
+// under the lock, which every save holds from making its temporary file to the
+// rename, so none of them belongs to a save still running.
+void RemoveStaleTemporaries(const QString& path) {
+    const QFileInfo info(path);
+    const QByteArray prefix = QFile::encodeName(info.fileName()) + ".tmp-";
+    DIR* dir = ::opendir(QFile::encodeName(info.absolutePath()).constData());
+    if (!dir) return;
+    const struct Closer {
+        DIR* d;
+        ~Closer() { ::closedir(d); }
+    } closer{dir};
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray name(e->d_name);
+        // mkstemp's six characters, nothing else.
+        if (name.size() != prefix.size() + 6 || !name.startsWith(prefix)) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(dir), e->d_name, 0);
+    }
+}
 
 bool WriteAll(int fd, const QByteArray& data) {
     const char* p = data.constData();
@@ -174,15 +232,24 @@ void TStoreFile::Failed(bool writing) const {
 }
 
 std::optional<QByteArray> TStoreFile::Load() {
-    Clear();
     QByteArray data;
-    switch (ReadStoreFile(FPath, data)) {
+    const FileRead status = ReadStoreFile(FPath, data);
+    return Take(int(status), std::move(data));
+}
+
+std::optional<QByteArray> TStoreFile::Take(int status, QByteArray data) {
+    Clear();
+    FLoaded.reset();
+    switch (FileRead(status)) {
     case FileRead::Missing:
         return std::nullopt;
     case FileRead::Unreadable:
         Failed(false);
     case FileRead::Read:
-        if (Parse(data)) return data;
+        if (Parse(data)) {
+            FLoaded = data;
+            return data;
+        }
         break;
     case FileRead::TooLarge:
         break;
@@ -202,23 +269,67 @@ std::optional<QByteArray> TStoreFile::Load() {
     return std::nullopt;
 }
 
+std::chrono::milliseconds TStoreFile::LockWait() {
+    const std::lock_guard hold(LockWaitMutex);
+    return LockWaitLimit;
+}
+
+void TStoreFile::SetLockWait(std::chrono::milliseconds wait) {
+    const std::lock_guard hold(LockWaitMutex);
+    LockWaitLimit = wait;
+    LockHeldBefore.clear();
+}
+
 void TStoreFile::Change(std::function<void()> change) {
     change();
     FJournal.push_back(std::move(change));
 }
 
-void TStoreFile::UpdateFile() {
+void TStoreFile::UpdateFile(TLockWait wait) {
     if (FClosed) return;
     FClosed = true;
     if (FJournal.empty()) return;
     const QFileInfo info(FPath);
     if (!QDir().mkpath(info.absolutePath())) Failed(true);
-    FileLock lock(FPath + QStringLiteral(".lock"));
-    if (!lock.Locked()) Failed(true);
-    // What another copy wrote since we opened is the base for our changes.
-    const std::optional<QByteArray> before = Load();
-    for (const auto& change : FJournal)
-        change();
+    std::chrono::milliseconds limit(0);
+    if (wait == TLockWait::Limited) {
+        const std::lock_guard hold(LockWaitMutex);
+        if (!LockHeldBefore.contains(FPath)) limit = LockWaitLimit;
+    }
+    FileLock lock(FPath + QStringLiteral(".lock"), limit);
+    switch (lock.Result()) {
+    case FileLock::Locked:
+        break;
+    case FileLock::Unusable:
+        Failed(true);
+    case FileLock::Held:
+        if (wait == TLockWait::None) return;
+        {
+            const std::lock_guard hold(LockWaitMutex);
+            LockHeldBefore.insert(FPath);
+        }
+        try {
+            Raise(QStringLiteral("Die Einstellungsdatei %1 ist von einem anderen Programm gesperrt. Die "
+                                 "Einstellungen wurden nicht gespeichert.")
+                      .arg(FPath));
+        } catch (Exception& e) {
+            e.SetSubject(QStringLiteral("lock ") + FPath);
+            throw;
+        }
+    }
+    RemoveStaleTemporaries(FPath);
+    // What another copy wrote since we opened is the base for our changes; a file
+    // nobody touched since is not parsed again (the document holds it already).
+    QByteArray now;
+    const FileRead status = ReadStoreFile(FPath, now);
+    std::optional<QByteArray> before;
+    if (status == FileRead::Read && FLoaded && *FLoaded == now) {
+        before = std::move(now);
+    } else if (status != FileRead::Missing || FLoaded) {
+        before = Take(int(status), std::move(now));
+        for (const auto& change : FJournal)
+            change();
+    }
     const QByteArray data = Serialize();
     if (before && *before == data) return;
     mode_t mode = 0600;
@@ -287,6 +398,10 @@ void TIniFile::ReadFailed() const {
 
 void TIniFile::WriteFailed() const {
     throw EIniFileException(QStringLiteral("Schreiben in %1 nicht möglich").arg(FileName()));
+}
+
+void TIniFile::Raise(const QString& message) const {
+    throw EIniFileException(message);
 }
 
 void TIniFile::Clear() {
@@ -412,6 +527,10 @@ void TIniFile::EraseSection(const QString& section) {
         std::erase_if(FSections,
                       [&](const Section& s) { return s.name.compare(section, Qt::CaseInsensitive) == 0; });
     });
+}
+
+void TIniFile::NoteUnchanged(const QString& section, const QString& ident, const QString& text) {
+    NoteRead(section.trimmed(), ident.trimmed(), text.trimmed());
 }
 
 bool TIniFile::SectionExists(const QString& section) const {

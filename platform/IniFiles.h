@@ -5,13 +5,16 @@
 // file is read again, this store's changes are replayed onto what is there now,
 // and the result replaces the file atomically and durably (temporary file, sync,
 // rename, sync of the directory). Two running copies thus never lose each other's
-// values; where both changed the same value, the later close wins.
+// values; where both changed the same value, the later close wins. A save waits for
+// the lock a few seconds at most: a copy that is stopped while holding it must not
+// freeze this one.
 #pragma once
 
 #include "Classes.h"
 
 #include <QHash>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -26,9 +29,20 @@ public:
     ~TStoreFile() override;
 
     QString FileName() const { return FPath; }
+
+    // How a save goes about a lock that another program holds.
+    enum class TLockWait {
+        Limited, // waits up to LockWait(), then gives the save up with the store's error
+        None     // gives up at once and quietly: for writes nobody asked for
+    };
     // Writes the changes made since opening (see above) and ends the store's
     // use. Does nothing when nothing was changed. Calling it again does nothing.
-    void UpdateFile();
+    void UpdateFile(TLockWait wait = TLockWait::Limited);
+
+    // The longest a save waits for the lock. Once a save of a file has waited in
+    // vain, later saves of that file in this run do not wait again.
+    static std::chrono::milliseconds LockWait();
+    static void SetLockWait(std::chrono::milliseconds wait);
 
 protected:
     // Reads the file into the document; call from the concrete constructor.
@@ -45,16 +59,22 @@ protected:
     // Raises the store's error for a file that cannot be read or written.
     [[noreturn]] virtual void ReadFailed() const = 0;
     [[noreturn]] virtual void WriteFailed() const = 0;
+    // Raises the store's error with a text of its own.
+    [[noreturn]] virtual void Raise(const QString& message) const = 0;
 
 private:
     // Reads the file into the document and gives its bytes; a missing file is empty
     // (no bytes). One that cannot be parsed is moved aside (kept), reported, and
     // counts as missing.
     std::optional<QByteArray> Load();
+    // The same for bytes already read (status as ReadStoreFile gives it).
+    std::optional<QByteArray> Take(int status, QByteArray data);
     // Raises the read or write error, marked as being about this file.
     [[noreturn]] void Failed(bool writing) const;
     QString FPath;
     std::vector<std::function<void()>> FJournal;
+    // The bytes the document was last read from; none for no file.
+    std::optional<QByteArray> FLoaded;
     bool FClosed = false;
 };
 
@@ -79,6 +99,9 @@ public:
     // value is missing, so a newer text that another copy stored since stays.
     using TBaseline = QHash<QString, QString>;
     void SetBaseline(TBaseline* baseline) { FBaseline = baseline; }
+    // Notes a text this copy holds without having changed it (a form placed where its
+    // design puts it, say): writing that very text is then no change of this copy's.
+    virtual void NoteUnchanged(const QString& section, const QString& ident, const QString& text) = 0;
 
 protected:
     // For the concrete stores; `where` is the section as the store names it.
@@ -104,6 +127,7 @@ public:
     QString ReadString(const QString& section, const QString& ident, const QString& def) override;
     void WriteString(const QString& section, const QString& ident, const QString& value) override;
     void EraseSection(const QString& section) override;
+    void NoteUnchanged(const QString& section, const QString& ident, const QString& text) override;
     bool SectionExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& ident) const;
     QStringList ReadSections() const;
@@ -119,6 +143,7 @@ protected:
     void Clear() override;
     [[noreturn]] void ReadFailed() const override;
     [[noreturn]] void WriteFailed() const override;
+    [[noreturn]] void Raise(const QString& message) const override;
 
 private:
     struct Line {

@@ -12,11 +12,19 @@ namespace {
 const QString Root = QStringLiteral("HKEY_CURRENT_USER");
 const QLatin1String Header("Windows Registry Editor Version 5.00");
 
-QString Quote(const QString& s) {
-    QString r = s;
-    r.replace(u'\\', QLatin1String("\\\\"));
-    r.replace(u'"', QLatin1String("\\\""));
-    return u'"' + r + u'"';
+// Appends s in quotes, with backslashes and quotes escaped; in place, as a hive of
+// many keys is written value by value.
+void AppendQuoted(QString& out, const QString& s) {
+    out += u'"';
+    if (!s.contains(u'\\') && !s.contains(u'"')) {
+        out += s;
+    } else {
+        for (QChar c : s) {
+            if (c == u'\\' || c == u'"') out += u'\\';
+            out += c;
+        }
+    }
+    out += u'"';
 }
 
 // Reads a quoted string starting at pos (on the opening quote); pos ends after
@@ -52,15 +60,26 @@ bool Plain(const QString& s) {
     return !HasControl(s) && s.isValidUtf16();
 }
 
-int ComparePaths(const QString& a, const QString& b) {
-    const QStringList x = a.split(u'\\'), y = b.split(u'\\');
-    for (qsizetype i = 0; i < std::min(x.size(), y.size()); ++i)
-        if (const int c = x[i].compare(y[i], Qt::CaseInsensitive)) return c;
-    return int(x.size() - y.size());
+// Orders key paths step by step, ignoring case: folded, with each separator below
+// every character a name may hold (names hold no zero), so that plain comparison of
+// the results puts a key before the keys below it and "A\\B" before "A B".
+QString SortKey(const QString& path) {
+    QString key = CaseFoldKey(path);
+    key.replace(u'\\', QChar(0));
+    return key;
 }
 
+thread_local qint64 Comparisons = 0;
+
 bool SamePath(const QString& a, const QString& b) {
+    ++Comparisons;
     return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// A lookup by folded name.
+template <class Index> auto Probe(const Index& index, const QString& folded) {
+    ++Comparisons;
+    return index.constFind(folded);
 }
 
 bool Below(const QString& path, const QString& key) {
@@ -116,6 +135,10 @@ bool ParseHex(QStringView d, int& type, QByteArray* bytes) {
 
 } // namespace
 
+qint64 TRegIniFile::NameComparisons() {
+    return Comparisons;
+}
+
 QString TRegIniFile::HivePath() {
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' + program +
@@ -146,6 +169,10 @@ void TRegIniFile::WriteFailed() const {
     throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(FileName()));
 }
 
+void TRegIniFile::Raise(const QString& message) const {
+    throw ERegistryException(message);
+}
+
 QString TRegIniFile::KeyPath(const QString& section) const {
     QString path;
     if (section.startsWith(u'\\'))
@@ -162,10 +189,46 @@ QString TRegIniFile::KeyPath(const QString& section) const {
     return path;
 }
 
+// Up to this many values a key is searched in order; more get an index.
+constexpr size_t ValuesUnindexed = 8;
+
+TRegIniFile::Value* TRegIniFile::Key::Find(const QString& name) {
+    if (values.size() <= ValuesUnindexed) {
+        for (auto& v : values)
+            if (SamePath(v.name, name)) return &v;
+        return nullptr;
+    }
+    const auto it = Probe(byName, CaseFoldKey(name));
+    return it == byName.cend() ? nullptr : &values[*it];
+}
+
+const TRegIniFile::Value* TRegIniFile::Key::Find(const QString& name) const {
+    return const_cast<Key*>(this)->Find(name);
+}
+
+void TRegIniFile::Key::Put(Value v) {
+    if (Value* there = Find(v.name)) {
+        *there = std::move(v);
+        return;
+    }
+    values.push_back(std::move(v));
+    if (values.size() == ValuesUnindexed + 1) {
+        for (size_t i = 0; i < values.size(); ++i)
+            byName.insert(CaseFoldKey(values[i].name), i);
+    } else if (values.size() > ValuesUnindexed) {
+        byName.insert(CaseFoldKey(values.back().name), values.size() - 1);
+    }
+}
+
 TRegIniFile::Key* TRegIniFile::FindKey(const QString& path) {
-    for (auto& k : FKeys)
-        if (SamePath(k.path, path)) return &k;
-    return nullptr;
+    const auto it = Probe(FKeyIndex, CaseFoldKey(path));
+    return it == FKeyIndex.cend() ? nullptr : &FKeys[*it];
+}
+
+void TRegIniFile::IndexKeys() {
+    FKeyIndex.clear();
+    for (size_t i = 0; i < FKeys.size(); ++i)
+        FKeyIndex.insert(CaseFoldKey(FKeys[i].path), i);
 }
 
 const TRegIniFile::Key* TRegIniFile::FindKey(const QString& path) const {
@@ -173,13 +236,16 @@ const TRegIniFile::Key* TRegIniFile::FindKey(const QString& path) const {
 }
 
 TRegIniFile::Key& TRegIniFile::CreateKey(const QString& path) {
-    if (Key* k = FindKey(path)) return *k;
-    FKeys.push_back({path, {}});
+    const QString folded = CaseFoldKey(path);
+    if (const auto it = Probe(FKeyIndex, folded); it != FKeyIndex.cend()) return FKeys[*it];
+    FKeyIndex.insert(folded, FKeys.size());
+    FKeys.push_back({path, {}, {}});
     return FKeys.back();
 }
 
 void TRegIniFile::Clear() {
     FKeys.clear();
+    FKeyIndex.clear();
 }
 
 bool TRegIniFile::Parse(const QByteArray& data) {
@@ -240,37 +306,45 @@ bool TRegIniFile::Parse(const QByteArray& data) {
         } else {
             return false;
         }
-        auto it = std::find_if(current->values.begin(), current->values.end(),
-                               [&](const Value& x) { return SamePath(x.name, v.name); });
-        if (it != current->values.end())
-            *it = std::move(v);
-        else
-            current->values.push_back(std::move(v));
+        current->Put(std::move(v));
     }
     return true;
 }
 
 QByteArray TRegIniFile::Serialize() const {
-    std::vector<const Key*> keys;
+    // Each path folded once, not at every comparison.
+    std::vector<std::pair<QString, const Key*>> keys;
+    keys.reserve(FKeys.size());
     for (const auto& k : FKeys)
-        keys.push_back(&k);
-    std::stable_sort(keys.begin(), keys.end(),
-                     [](const Key* a, const Key* b) { return ComparePaths(a->path, b->path) < 0; });
+        keys.emplace_back(SortKey(k.path), &k);
+    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     QString out = Header + QStringLiteral("\n\n");
-    for (const Key* k : keys) {
-        out += u'[' + k->path + QStringLiteral("]\n");
+    out.reserve(FKeys.size() * 64);
+    for (const auto& [sortKey, k] : keys) {
+        out += u'[';
+        out += k->path;
+        out += QLatin1String("]\n");
         for (const auto& v : k->values) {
-            out += (v.name.isEmpty() ? QStringLiteral("@") : Quote(v.name)) + u'=';
+            if (v.name.isEmpty())
+                out += u'@';
+            else
+                AppendQuoted(out, v.name);
+            out += u'=';
             if (v.kind != Value::Text) {
                 out += v.raw;
             } else if (!Plain(v.text)) {
-                QStringList bytes;
+                // UTF-16 code units, low byte first, then the terminating zero.
+                static constexpr char digits[] = "0123456789abcdef";
+                out += QLatin1String("hex(1):");
                 for (QChar c : v.text)
-                    bytes << QString::asprintf("%02x", c.unicode() & 0xFF)
-                          << QString::asprintf("%02x", c.unicode() >> 8);
-                out += QStringLiteral("hex(1):") + bytes.join(u',') + QStringLiteral(",00,00");
+                    for (const int byte : {c.unicode() & 0xFF, c.unicode() >> 8}) {
+                        out += QLatin1Char(digits[byte >> 4]);
+                        out += QLatin1Char(digits[byte & 0xF]);
+                        out += u',';
+                    }
+                out += QLatin1String("00,00");
             } else {
-                out += Quote(v.text);
+                AppendQuoted(out, v.text);
             }
             out += u'\n';
         }
@@ -287,17 +361,15 @@ QString TRegIniFile::ReadString(const QString& section, const QString& ident, co
         return def; // a key that cannot exist is not there
     }
     const Key* k = FindKey(path);
-    static const std::vector<Value> none;
-    for (const auto& v : k ? k->values : none) {
-        if (!SamePath(v.name, ident)) continue;
-        if (v.kind == Value::Other) {
+    if (const Value* v = k ? k->Find(ident) : nullptr) {
+        if (v->kind == Value::Other) {
             ERegistryException e(QStringLiteral("Ungültiger Datentyp für '%1'").arg(ident));
             // Every show of a form would stop at the same value again: told once.
-            e.SetSubject(QStringLiteral("type ") + k->path + u'\\' + v.name);
+            e.SetSubject(QStringLiteral("type ") + k->path + u'\\' + v->name);
             throw e;
         }
         QString text;
-        if (!TextOf(v, text))
+        if (!TextOf(*v, text))
             throw ERegistryException(QStringLiteral("Konnte Daten für '%1' nicht holen").arg(ident));
         NoteRead(path, ident, text);
         return text;
@@ -331,30 +403,37 @@ void TRegIniFile::WriteString(const QString& section, const QString& ident, cons
     // The registry's text type ends at the first zero.
     const QString text = value.left(value.indexOf(QChar()) < 0 ? value.size() : value.indexOf(QChar()));
     // A value left as it was is no change of ours: another copy's newer value stays.
-    if (const Key* k = FindKey(path))
-        for (const auto& v : k->values)
-            if (QString now; SamePath(v.name, ident) && TextOf(v, now) && now == text) return;
+    if (const Key* k = FindKey(path)) {
+        QString now;
+        if (const Value* v = k->Find(ident); v && TextOf(*v, now) && now == text) return;
+    }
     const bool own = OwnChange(path, ident, text);
     Change([this, path, ident, text, own] {
         Key& k = CreateKey(path);
-        for (auto& v : k.values)
-            if (SamePath(v.name, ident)) {
-                if (!own) return;
-                v.kind = Value::Text;
-                v.text = text;
-                v.raw.clear();
-                return;
-            }
+        if (Value* v = k.Find(ident)) {
+            if (!own) return;
+            v->kind = Value::Text;
+            v->text = text;
+            v->raw.clear();
+            return;
+        }
         Value v;
         v.name = ident;
         v.text = text;
-        k.values.push_back(std::move(v));
+        k.Put(std::move(v));
     });
+}
+
+void TRegIniFile::NoteUnchanged(const QString& section, const QString& ident, const QString& text) {
+    NoteRead(KeyPath(section), ident, text);
 }
 
 void TRegIniFile::EraseSection(const QString& section) {
     const QString path = KeyPath(section);
-    Change([this, path] { std::erase_if(FKeys, [&](const Key& k) { return Below(k.path, path); }); });
+    Change([this, path] {
+        std::erase_if(FKeys, [&](const Key& k) { return Below(k.path, path); });
+        IndexKeys();
+    });
 }
 
 bool TRegIniFile::KeyExists(const QString& section) const {
@@ -369,8 +448,7 @@ bool TRegIniFile::KeyExists(const QString& section) const {
 bool TRegIniFile::ValueExists(const QString& section, const QString& ident) const {
     try {
         const Key* k = FindKey(KeyPath(section));
-        return k && std::any_of(k->values.begin(), k->values.end(),
-                                [&](const Value& v) { return SamePath(v.name, ident); });
+        return k && k->Find(ident);
     } catch (const ERegistryException&) {
         return false;
     }

@@ -32,6 +32,7 @@ public:
     void WriteString(const QString& section, const QString& ident, const QString& value) override;
     // Deletes the key with every key below it.
     void EraseSection(const QString& section) override;
+    void NoteUnchanged(const QString& section, const QString& ident, const QString& text) override;
 
     bool KeyExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& ident) const;
@@ -43,6 +44,9 @@ public:
     QString CurrentPath() const { return FBase; }
 
     static QString HivePath();
+    // Key paths and value names this thread's stores have compared or looked up by
+    // their index: what reading and writing cost, counted for checks of how they scale.
+    static qint64 NameComparisons();
 
 protected:
     bool Parse(const QByteArray& data) override;
@@ -50,6 +54,7 @@ protected:
     void Clear() override;
     [[noreturn]] void ReadFailed() const override;
     [[noreturn]] void WriteFailed() const override;
+    [[noreturn]] void Raise(const QString& message) const override;
 
 private:
     struct Value {
@@ -61,6 +66,12 @@ private:
     struct Key {
         QString path;
         std::vector<Value> values;
+        // Positions in values by folded name, once there are more than a few.
+        QHash<QString, size_t> byName;
+        Value* Find(const QString& name);
+        const Value* Find(const QString& name) const;
+        // Replaces the value of the same name, or adds it at the end.
+        void Put(Value v);
     };
     // The text of a text value (either spelling); false for other types and bad bytes.
     static bool TextOf(const Value& v, QString& text);
@@ -69,6 +80,10 @@ private:
     Key* FindKey(const QString& path);
     const Key* FindKey(const QString& path) const;
     Key& CreateKey(const QString& path);
+    // The index over FKeys after keys were taken out.
+    void IndexKeys();
     QString FBase;
+    // In the order they were made; found by folded path through FKeyIndex.
     std::vector<Key> FKeys;
+    QHash<QString, size_t> FKeyIndex;
 };

@@ -4,6 +4,7 @@
 #include "Registry.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QRegularExpression>
@@ -73,6 +74,14 @@ static bool IsMainForm(const TCustomForm* form) {
     return Application && Application->MainForm() == form;
 }
 
+static QString NormPosText(const TWindowPlacement& wp) {
+    return QString::asprintf("%d,%d,%d,%d", wp.normalLeft, wp.normalTop, wp.normalRight, wp.normalBottom);
+}
+
+QString NormPosText(TCustomForm* form) {
+    return NormPosText(form->GetWindowPlacement());
+}
+
 void WriteWindowPlacement(TCustomForm* form, TObject* store, const QString& section) {
     TWindowPlacement wp = form->GetWindowPlacement();
     if (IsMainForm(form) && form->Widget() && form->Widget()->isMinimized()) wp.showCmd = SW_SHOWMINIMIZED;
@@ -82,9 +91,7 @@ void WriteWindowPlacement(TCustomForm* form, TObject* store, const QString& sect
     StoreWriteString(store, section, QStringLiteral("MinMaxPos"),
                      QString::asprintf("%d,%d,%d,%d", wp.ptMinPosition.x(), wp.ptMinPosition.y(),
                                        wp.ptMaxPosition.x(), wp.ptMaxPosition.y()));
-    StoreWriteString(
-        store, section, QStringLiteral("NormPos"),
-        QString::asprintf("%d,%d,%d,%d", wp.normalLeft, wp.normalTop, wp.normalRight, wp.normalBottom));
+    StoreWriteString(store, section, QStringLiteral("NormPos"), NormPosText(wp));
 }
 
 // Words at blanks and commas; a missing or malformed word takes its default.
@@ -119,6 +126,27 @@ QRect OntoScreen(const QRect& r) {
     return QRect(left, top, r.width(), r.height());
 }
 
+QRect WithinScreen(const QRect& r, bool resizable) {
+    const auto screens = QGuiApplication::screens();
+    if (screens.isEmpty()) return r;
+    auto overlap = [&](const QScreen* s) {
+        const QRect common = s->geometry().intersected(r);
+        return common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+    };
+    const QScreen* on = screens.front();
+    for (const QScreen* s : screens)
+        if (overlap(s) > overlap(on) ||
+            (overlap(on) == 0 && GapBetween(r, s->geometry()) < GapBetween(r, on->geometry())))
+            on = s;
+    const QRect area = on->availableGeometry();
+    QSize size = r.size();
+    if (resizable) size = size.boundedTo(area.size()).expandedTo(MinimumRestoredSize.boundedTo(area.size()));
+    // Wholly inside where it fits; a fixed size larger than the area keeps its top left in it.
+    const int left = std::max(area.left(), std::min(r.left(), area.left() + area.width() - size.width()));
+    const int top = std::max(area.top(), std::min(r.top(), area.top() + area.height() - size.height()));
+    return QRect(QPoint(left, top), size);
+}
+
 void ReadWindowPlacement(TCustomForm* form, TObject* store, const QString& section, bool loadState,
                          bool loadPosition) {
     if (!loadState && !loadPosition) return;
@@ -151,14 +179,18 @@ void ReadWindowPlacement(TCustomForm* form, TObject* store, const QString& secti
             found = false;
         if (found) {
             // A form whose border cannot be dragged keeps its own size.
-            if (form->BorderStyle() != bsSizeable && form->BorderStyle() != bsSizeToolWin) {
+            const bool resizable = form->BorderStyle() == bsSizeable || form->BorderStyle() == bsSizeToolWin;
+            if (!resizable) {
                 wp.normalRight = wp.normalLeft + form->Width();
                 wp.normalBottom = wp.normalTop + form->Height();
             }
             // An empty or inverted rectangle is no placement.
             if (wp.normalRight > wp.normalLeft && wp.normalBottom > wp.normalTop) {
-                const QRect r = OntoScreen(QRect(wp.normalLeft, wp.normalTop, wp.normalRight - wp.normalLeft,
-                                                 wp.normalBottom - wp.normalTop));
+                // A stored size is only as good as the screen it comes back on.
+                const QRect r =
+                    WithinScreen(QRect(wp.normalLeft, wp.normalTop, wp.normalRight - wp.normalLeft,
+                                       wp.normalBottom - wp.normalTop),
+                                 resizable);
                 wp.normalLeft = r.left();
                 wp.normalTop = r.top();
                 wp.normalRight = r.left() + r.width();
@@ -309,7 +341,28 @@ void TFormPlacement::HookFormEvents() {
     if (FPreventResize) ApplyPreventResize();
 }
 
+namespace {
+
+// Runs a step once, when the watched widget is next shown (the form placed by then).
+class TShowWatch : public QObject {
+public:
+    explicit TShowWatch(std::function<void()> step) : FStep(std::move(step)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            watched->removeEventFilter(this);
+            Guard(FStep);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> FStep;
+};
+
+} // namespace
+
 void TFormPlacement::FormShow(TObject* Sender) {
+    FPlacedNormPos.clear();
     if (FActive) {
         try {
             RestoreFromStore();
@@ -318,6 +371,15 @@ void TFormPlacement::FormShow(TObject* Sender) {
         }
     }
     FSaveFormShow(Sender);
+    // Where the form then stands is its design's doing (centred, say), not a change.
+    if (TCustomForm* form = Form(); form && form->Widget() && FRestoredAsStored) {
+        if (!FShowWatch) FShowWatch = std::make_unique<TShowWatch>([this] { NotePlacement(); });
+        form->Widget()->installEventFilter(FShowWatch.get());
+    }
+}
+
+void TFormPlacement::NotePlacement() {
+    if (TCustomForm* form = Form(); form && FRestoredAsStored) FPlacedNormPos = NormPosText(form);
 }
 
 void TFormPlacement::FormCloseQuery(TObject* Sender, bool& CanClose) {
@@ -362,7 +424,7 @@ std::unique_ptr<TCustomIniFile> TFormPlacement::OpenStore() const {
     return std::make_unique<TIniFile>(IniFileName());
 }
 
-template <class F> void TFormPlacement::WithStore(F step) {
+template <class F> void TFormPlacement::WithStore(TStoreFile::TLockWait wait, F step) {
     std::unique_ptr<TCustomIniFile> store = OpenStore();
     store->SetBaseline(&FBaseline);
     FStore = store.get();
@@ -372,19 +434,19 @@ template <class F> void TFormPlacement::WithStore(F step) {
         FStore = nullptr;
         // What was written before the failure is kept, as the registry would.
         try {
-            store->UpdateFile();
+            store->UpdateFile(wait);
         } catch (...) {
         }
         throw;
     }
     FStore = nullptr;
-    store->UpdateFile();
+    store->UpdateFile(wait);
 }
 
 void TFormPlacement::SaveToStore() {
     // A form never shown keeps what is stored.
     if (!FRestored && FActive) return;
-    WithStore([&] { SaveValues(); });
+    WithStore(TStoreFile::TLockWait::Limited, [&] { SaveValues(); });
     // Told only once the values are in the file.
     DoSaved();
     FSaved = true;
@@ -393,7 +455,11 @@ void TFormPlacement::SaveToStore() {
 void TFormPlacement::RestoreFromStore() {
     FSaved = false;
     FBaseline.clear();
-    WithStore([&] {
+    FRestoredAsStored = false;
+    // A restore writes only what opening the store makes (its base key), which the next
+    // save makes as well: a lock another program holds is no reason to keep a form
+    // from showing.
+    WithStore(TStoreFile::TLockWait::None, [&] {
         RestoreValues();
         FRestored = true;
         DoRestored();
@@ -415,6 +481,9 @@ void TFormPlacement::SaveValues() {
     TCustomForm* form = Form();
     if (!form) return;
     const QString section = IniSection();
+    if (auto* store = dynamic_cast<TCustomIniFile*>(FStore);
+        store && !FPlacedNormPos.isEmpty() && NormPosText(form) == FPlacedNormPos)
+        store->NoteUnchanged(section, QStringLiteral("NormPos"), FPlacedNormPos);
     WriteWindowPlacement(form, FStore, section);
     if (FOptions.testFlag(fpActiveControl))
         if (TWinControl* active = form->ActiveControl())
@@ -424,9 +493,13 @@ void TFormPlacement::SaveValues() {
 }
 
 void TFormPlacement::RestoreValues() {
-    if (TCustomForm* form = Form())
-        ReadWindowPlacement(form, FStore, IniSection(), FOptions.testFlag(fpState),
-                            FOptions.testFlag(fpPosition));
+    TCustomForm* form = Form();
+    if (!form) return;
+    ReadWindowPlacement(form, FStore, IniSection(), FOptions.testFlag(fpState),
+                        FOptions.testFlag(fpPosition));
+    // Nothing stored, or the stored rectangle taken as it was (not bounded, not repaired).
+    const QString stored = StoreReadString(FStore, IniSection(), QStringLiteral("NormPos"), QString());
+    FRestoredAsStored = stored.isEmpty() || stored == NormPosText(form);
 }
 
 void TFormPlacement::DoSaved() {

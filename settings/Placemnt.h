@@ -152,7 +152,7 @@ private:
     void LimitsChanged();
     std::unique_ptr<TCustomIniFile> OpenStore() const;
     // Runs step with the store open, closing it afterwards also on failure.
-    template <class F> void WithStore(F step);
+    template <class F> void WithStore(TStoreFile::TLockWait wait, F step);
 
     bool FActive = true;
     QString FIniFileName, FIniSection;
@@ -169,6 +169,14 @@ private:
     // What the last restore read: a save writes over another running copy's values
     // only where this form changed them.
     TCustomIniFile::TBaseline FBaseline;
+    // The form's placement as its last restore and its design left it (centred, say):
+    // while it stands, a save writes it as no change of this copy's, so another
+    // copy's newer one stays. Only noted when the restore applied what was stored as
+    // it was, or found nothing (a rectangle it had to bound is written back at once).
+    void NotePlacement();
+    bool FRestoredAsStored = false;
+    QString FPlacedNormPos;
+    std::unique_ptr<QObject> FShowWatch;
     TRxWindowHook* FWinHook = nullptr; // owned as a component
     TNotifyEvent FOnSavePlacement, FOnRestorePlacement;
     TNotifyEvent FSaveFormShow, FSaveFormDestroy;
@@ -215,3 +223,11 @@ QString DefaultRegKey();
 // A rectangle that lies wholly off every screen, moved onto the nearest one
 // (keeping its size); any other rectangle as it is.
 QRect OntoScreen(const QRect& r);
+// A restored window's rectangle brought wholly within the available area of the
+// screen it lands on (the one holding most of it, else the nearest), so its title
+// bar can be reached: a resizable one also no larger than that area and no smaller
+// than a usable minimum (MinimumRestoredSize, or the area where that is smaller).
+QRect WithinScreen(const QRect& r, bool resizable);
+inline constexpr QSize MinimumRestoredSize(320, 240);
+// The "NormPos" text of the form's placement as it stands.
+QString NormPosText(TCustomForm* form);

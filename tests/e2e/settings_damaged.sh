@@ -40,3 +40,80 @@ damaged "cut to nothing" </dev/null
 # Grüße with the ü as a Latin-1 byte.
 sed 's/Grüße/Gr\xfc\xdfe/' "$good" | damaged "not UTF-8"
 echo "the intact file is $size bytes"
+
+read -r screen_w screen_h < <(xdotool getdisplaygeometry)
+norm_pos() { grep -x '"NormPos"=.*' "$E2E_REG" | sed 's/^"NormPos"="\(.*\)"$/\1/'; }
+
+stored_size() { # NAME NORMPOS MIN-W MIN-H [usable: also check the window works]
+    local name=$1 l t r b
+    rm -rf "$E2E_REG_DIR"
+    mkdir -p "$E2E_REG_DIR"
+    e2e_first_start_file | sed "s/\"NormPos\"=\".*\"/\"NormPos\"=\"$2\"/" >"$E2E_REG"
+    start_settled
+    told 0 "$name, at the start"
+    read_geometry "$MAIN"
+    [ "$GEOM_X" -ge 0 ] && [ "$GEOM_Y" -ge 0 ] && [ $((GEOM_X + GEOM_W)) -le "$screen_w" ] &&
+        [ $((GEOM_Y + GEOM_H)) -le "$screen_h" ] ||
+        fail "$name: the main window is ${GEOM_W}x$GEOM_H+$GEOM_X+$GEOM_Y on a ${screen_w}x$screen_h screen"
+    [ "$GEOM_W" -ge "$3" ] && [ "$GEOM_H" -ge "$4" ] || fail "$name: the main window is only ${GEOM_W}x$GEOM_H"
+    [ -z "${5:-}" ] || check_usable "$name"
+    quit_settled
+    told 0 "$name, over the whole run"
+    IFS=, read -r l t r b <<<"$(norm_pos)"
+    [ "$l" -ge 0 ] && [ "$t" -ge 0 ] && [ "$r" -le "$screen_w" ] && [ "$b" -le "$screen_h" ] ||
+        fail "$name: written back as $(norm_pos)"
+    [ $((r - l)) = "$GEOM_W" ] && [ $((b - t)) = "$GEOM_H" ] ||
+        fail "$name: written back as $(norm_pos), but the window was ${GEOM_W}x$GEOM_H"
+    echo "ok: $name (${GEOM_W}x$GEOM_H, written back as $(norm_pos))"
+}
+stored_size "huge stored size" 0,0,100000,100000 600 400 usable
+stored_size "stored size at the widget limit" 0,0,16777215,16777215 600 400
+stored_size "stored size past the screen" 0,0,4000,3000 600 400
+stored_size "stored size too small to use" 10,10,20,20 320 240
+
+# The lock: held by another process for as long as this case needs.
+holder=
+e2e_on_exit() { if [ -n "$holder" ]; then kill "$holder" 2>/dev/null || true; fi; }
+hold_lock() {
+    # The subshell becomes the sleep, so ending $holder ends the holder and frees the lock;
+    # no output of it keeps the case's pipes open.
+    (
+        exec 9>>"$E2E_REG.lock"
+        flock -x 9
+        exec sleep 600
+    ) </dev/null >/dev/null 2>&1 &
+    holder=$!
+    local start
+    start=$(now)
+    until [ -e "$E2E_REG.lock" ] && ! flock -n "$E2E_REG.lock" true; do
+        [ "$(elapsed_ms "$start")" -lt 10000 ] || fail "the lock could not be taken for the case"
+        sleep 0.02
+    done
+}
+held_lock() { # NAME: the file as it is before the start (none: a first start)
+    local name=$1 began
+    [ -e "$E2E_REG" ] && cp "$E2E_REG" "$E2E_TMP/before.reg"
+    start_settled 30
+    told 0 "$name, at the start"
+    send_keys "$MAIN" ctrl+i # the font-info window too has a save to give up
+    settle_messages 0.3
+    wait_window "Font Info" 0 10 >/dev/null
+    began=$(now)
+    quit_settled
+    told 1 "$name, at the end"
+    grep -F "$E2E_REG" "$E2E_STDERR" | grep -q "anderen Programm gesperrt" ||
+        fail "$name: the report does not say another program holds the file: $(cat "$E2E_STDERR")"
+    echo "ok: $name (ended $(elapsed_ms "$began") ms after Beenden)"
+}
+rm -rf "$E2E_REG_DIR"
+mkdir -p "$E2E_REG_DIR"
+hold_lock
+held_lock "lock held at a first start"
+[ ! -e "$E2E_REG" ] || fail "lock held at a first start: a file was written: $(cat "$E2E_REG")"
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+holder=
+e2e_first_start_file >"$E2E_REG"
+hold_lock
+held_lock "lock held with settings stored"
+cmp -s "$E2E_REG" "$E2E_TMP/before.reg" || fail "lock held with settings stored: the file changed"

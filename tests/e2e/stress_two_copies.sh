@@ -7,7 +7,9 @@
 # B types a new sample text, and both are ended by "Beenden" in the same instant.
 # Each copy saves all of its values; the file must then hold A's language and B's
 # text. Ends with a summary line: rounds, lost values, time, how far apart the two
-# ends were.
+# ends were. Then once more, with a placement stored away from where the main window
+# is centred: copy A is resized and ended, then copy B, which the user never
+# touched; the file must keep A's size.
 source "$(dirname "$0")/lib.sh" "$1"
 rounds=${2:-200}
 reg=$XDG_CONFIG_HOME/glyvex/registry.reg
@@ -133,3 +135,34 @@ done
 echo "two copies: $rounds rounds, $((2 * rounds)) values, $lost lost, $(($(elapsed_ms "$began") / 1000)) s;" \
     "the copies ended $((gaps / rounds)) ms apart on average, at most $maxgap ms"
 [ "$lost" = 0 ] || fail "$lost values lost"
+
+# Both copies centre their main windows at the stored size, away from the stored place.
+round="resize kept"
+sed -i 's/^"NormPos"=.*/"NormPos"="100,50,700,500"/' "$reg"
+launch a
+launch b
+a=$(DISPLAY=$display_a main_window a)
+b=$(DISPLAY=$display_b main_window b)
+DISPLAY=$display_a resize_window "$a" 800 600
+DISPLAY=$display_a read_geometry "$a"
+[ "${GEOM_W}x$GEOM_H" = 800x600 ] || fail "$round: copy A is ${GEOM_W}x$GEOM_H after the resize"
+if [ "$language" = German ]; then quit=(alt+d b); else quit=(alt+f x); fi
+quit_copy() { # a or b, then its window
+    local start
+    DISPLAY=$(eval echo "\$display_$1") open_menu "$2" "${quit[0]}"
+    DISPLAY=$(eval echo "\$display_$1") xdotool key "${quit[1]}"
+    start=$(now)
+    while [ ! -s "$E2E_TMP/status-$1" ]; do
+        [ "$(elapsed_ms "$start")" -lt 20000 ] || fail "$round: copy $1 did not end"
+        sleep 0.02
+    done
+    pid[$1]=
+    [ "$(cat "$E2E_TMP/status-$1")" = 0 ] || fail "$round: copy $1 ended with status $(cat "$E2E_TMP/status-$1")"
+}
+quit_copy a "$a"
+from_a=$(value NormPos)
+IFS=, read -r left top right bottom <<<"$from_a"
+[ $((right - left))x$((bottom - top)) = 800x600 ] || fail "$round: copy A stored $from_a"
+quit_copy b "$b"
+[ "$(value NormPos)" = "$from_a" ] || fail "$round: copy B, untouched, replaced A's $from_a by $(value NormPos)"
+echo "ok: a resize in one copy is kept while an untouched copy ends after it ($from_a)"

@@ -13,9 +13,13 @@
 #include <QStandardPaths>
 
 #include <climits>
+#include <condition_variable>
+#include <mutex>
 
 #include <csignal>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -57,6 +61,49 @@ void UseHive(const QString& change = {}) {
     }
 }
 
+// A hive of `keys` keys with two values each, and one key with `values` values.
+QByteArray BigHive(int keys, int values) {
+    QByteArray text = "Windows Registry Editor Version 5.00\n\n";
+    for (int i = 0; i < keys; ++i)
+        text += "[HKEY_CURRENT_USER\\Software\\Many\\Key" + QByteArray::number(i) + "]\n\"A\"=\"" +
+                QByteArray::number(i) + "\"\n\"B\"=\"b\"\n\n";
+    text += "[HKEY_CURRENT_USER\\Software\\Wide]\n";
+    for (int i = 0; i < values; ++i)
+        text += "\"V" + QByteArray::number(i) + "\"=\"" + QByteArray::number(i) + "\"\n";
+    return text;
+}
+
+// Another program holding the store's lock until released (or for a minute at most).
+class LockHolder {
+public:
+    explicit LockHolder(const QString& lockFile) {
+        QDir().mkpath(QFileInfo(lockFile).absolutePath());
+        const int fd = ::open(QFile::encodeName(lockFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        FHeld = fd >= 0 && ::flock(fd, LOCK_EX) == 0;
+        FThread = std::thread([this, fd] {
+            std::unique_lock lock(FMutex);
+            FWake.wait_for(lock, std::chrono::minutes(1), [this] { return FReleased; });
+            if (fd >= 0) ::close(fd);
+        });
+    }
+    ~LockHolder() { Release(); }
+    bool Held() const { return FHeld; }
+    void Release() {
+        {
+            const std::lock_guard lock(FMutex);
+            FReleased = true;
+        }
+        FWake.notify_all();
+        if (FThread.joinable()) FThread.join();
+    }
+
+private:
+    bool FHeld = false, FReleased = false;
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    std::thread FThread;
+};
+
 } // namespace
 
 class TstStores : public QObject {
@@ -72,7 +119,10 @@ private slots:
         QDir(QFileInfo(hive).absolutePath()).removeRecursively();
         QFile::remove(TIniFile::FilePath("test.ini"));
     }
-    void cleanup() { env.reset(); }
+    void cleanup() {
+        env.reset();
+        TStoreFile::SetLockWait(std::chrono::seconds(3));
+    }
 
     void registryFileIsTheEditorsExportFormat() {
         QVERIFY(hive.endsWith("/" + QFileInfo(QCoreApplication::applicationFilePath()).fileName() +
@@ -546,6 +596,153 @@ private slots:
         TRegIniFile reg("Software\\tst");
         QCOMPARE(reg.ReadString("K", "V", ""), "new");
         QCOMPARE(ModeOf(hive), mode_t(0604));
+    }
+
+    // Reading and saving cost the same per key and per value however many there are:
+    // each key line and each value is found through an index, not by a pass over all.
+    void manyKeysAndValuesCostTheSameEach() {
+        auto costPerItem = [&](int n) {
+            Write(hive, BigHive(n, n));
+            const qint64 before = TRegIniFile::NameComparisons();
+            TRegIniFile reg("Software\\tst");
+            if (reg.ReadString("\\Software\\Many\\KEY" + QString::number(n - 1), "a", "") !=
+                QString::number(n - 1))
+                return -1.0;
+            if (reg.ReadString("\\Software\\Wide", "v" + QString::number(n / 2), "") !=
+                QString::number(n / 2))
+                return -1.0;
+            reg.WriteString("\\Software\\Wide", "New", "1");
+            reg.UpdateFile();
+            return double(TRegIniFile::NameComparisons() - before) / n;
+        };
+        const double small = costPerItem(500), big = costPerItem(20000);
+        QVERIFY2(small > 0 && big > 0, "a value of the big hive read wrong");
+        QVERIFY2(big < 4 && big < small * 1.5,
+                 qPrintable(
+                     QStringLiteral("names compared per item: %1 at 500, %2 at 20,000").arg(small).arg(big)));
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadString("\\Software\\Wide", "NEW", ""), "1");
+        QCOMPARE(reg.ReadSection("\\Software\\Wide").size(), 20001);
+        QCOMPARE(reg.KeyPaths().size(), 20000 + 2);
+    }
+
+    // Past a few values a key finds them through its index: the same names, ignoring case
+    // (non-ASCII too), a later duplicate in the file replacing the earlier one, order kept.
+    void keysWithManyValuesFindThemIgnoringCase() {
+        QByteArray body =
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\tst\\Größe]\n";
+        for (int i = 0; i < 12; ++i)
+            body += "\"Ärger" + QByteArray::number(i) + "\"=\"" + QByteArray::number(i) + "\"\n";
+        body += "\"ärger3\"=\"again\"\n";
+        Write(hive, body);
+        {
+            TRegIniFile reg("Software\\tst");
+            QCOMPARE(reg.ReadString("GRÖSSE", "ÄRGER3", ""), QString()); // ß folds to itself, not "ss"
+            QCOMPARE(reg.ReadString("GRÖßE", "ÄRGER3", ""), "again");
+            QCOMPARE(reg.ReadSection("größe").size(), 12);
+            QVERIFY(reg.ValueExists("Größe", "ärger11"));
+            reg.WriteString("größe", "ÄRGER11", "changed");
+            reg.WriteString("größe", "Ärger12", "new");
+            reg.UpdateFile();
+        }
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadString("Größe", "ärger11", ""), "changed");
+        QCOMPARE(reg.ReadSection("Größe").last(), "Ärger12");
+        const QString text = Read(hive);
+        QCOMPARE(text.count("Größe]"), 1);
+        QVERIFY(text.contains("\"Ärger2\"=\"2\"\n\"ärger3\"=\"again\"\n\"Ärger4\""));
+    }
+
+    // Keys are written sorted step by step, ignoring case: a key before those below it.
+    void keysAreWrittenInPathOrder() {
+        TRegIniFile reg("Software\\tst");
+        for (const char* key : {"\\A B", "\\a\\C", "\\A", "\\a_b\\x", "\\A\\b"})
+            reg.WriteString(key, "V", "1");
+        reg.UpdateFile();
+        QStringList order;
+        for (const QString& line : Read(hive).split(u'\n'))
+            if (line.startsWith("[")) order << line;
+        QCOMPARE(order, QStringList({"[HKEY_CURRENT_USER\\A]", "[HKEY_CURRENT_USER\\A\\b]",
+                                     "[HKEY_CURRENT_USER\\a\\C]", "[HKEY_CURRENT_USER\\A B]",
+                                     "[HKEY_CURRENT_USER\\a_b\\x]", "[HKEY_CURRENT_USER\\Software\\tst]"}));
+    }
+
+    // A save parses the file again only when another copy changed it since it was read.
+    void aSaveParsesOnlyWhatAnotherCopyChanged() {
+        Write(hive, BigHive(2000, 0));
+        TRegIniFile first("Software\\tst"), second("Software\\tst");
+        qint64 before = TRegIniFile::NameComparisons();
+        first.WriteString("K", "V", "first");
+        first.UpdateFile();
+        QVERIFY(TRegIniFile::NameComparisons() - before < 20);
+        before = TRegIniFile::NameComparisons();
+        second.WriteString("K", "W", "second");
+        second.UpdateFile(); // the file is first's now: read again, both values kept
+        QVERIFY(TRegIniFile::NameComparisons() - before >= 2000);
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadString("K", "V", ""), "first");
+        QCOMPARE(reg.ReadString("K", "W", ""), "second");
+    }
+
+    // Another program holding the lock (a stopped copy) delays a save a moment at most:
+    // the save is given up with a message naming the file, the file stays as it was, and
+    // a later save in the same run does not wait again. Opening never waits, and the
+    // close of a restore leaves the file alone quietly.
+    void aLockHeldByAnotherProgramGivesTheSaveUp() {
+        UseHive("old");
+        TStoreFile::SetLockWait(std::chrono::milliseconds(200));
+        LockHolder holder(hive + ".lock");
+        QVERIFY(holder.Held());
+        UseHive("new");
+        UseHive("newer");
+        QCOMPARE(env->errors.size(), 1);
+        QVERIFY(env->errors[0].contains(hive));
+        QVERIFY(env->errors[0].contains("anderen Programm gesperrt"));
+        {
+            TRegIniFile reg("Software\\tst");
+            QCOMPARE(reg.ReadString("K", "V", ""), "old");
+            reg.WriteString("K", "V", "restored");
+            reg.UpdateFile(TStoreFile::TLockWait::None);
+        }
+        QCOMPARE(env->errors.size(), 1);
+        QVERIFY(Read(hive).contains("\"V\"=\"old\""));
+        holder.Release();
+        UseHive("after");
+        TRegIniFile reg("Software\\tst");
+        QCOMPARE(reg.ReadString("K", "V", ""), "after");
+        QCOMPARE(env->errors.size(), 1);
+    }
+
+    // A link in place of the lock file is not followed (it would make a file where it
+    // points): the save fails like one with any other unusable store file.
+    void aLinkAsTheLockFileIsNotFollowed() {
+        UseHive("old");
+        const QString target = QFileInfo(hive).absolutePath() + "/elsewhere";
+        QVERIFY(QFile::remove(hive + ".lock"));
+        QVERIFY(QFile::link(target, hive + ".lock"));
+        UseHive("new");
+        QCOMPARE(env->errors, QStringList({QStringLiteral("Konnte Daten für '%1' nicht setzen").arg(hive)}));
+        QVERIFY(!QFileInfo::exists(target));
+        Write(target, "theirs");
+        UseHive("newer");
+        QCOMPARE(Read(target), "theirs");
+        QVERIFY(Read(hive).contains("\"V\"=\"old\""));
+    }
+
+    // What an interrupted save left (its temporary file) goes with the next save; files
+    // that only look alike stay.
+    void temporaryFilesOfInterruptedSavesAreRemoved() {
+        UseHive("old");
+        const QString dir = QFileInfo(hive).absolutePath() + "/";
+        for (const char* name : {"registry.reg.tmp-Ab3xYz", "registry.reg.tmp-short",
+                                 "registry.reg.tmp-toolong", "other.reg.tmp-Ab3xYz"})
+            Write(dir + name, "Windows Registry Editor Version 5.00\n");
+        QVERIFY(QDir().mkpath(dir + "registry.reg.tmp-dirdir"));
+        UseHive("new");
+        QCOMPARE(FilesBeside(hive), QStringList({"other.reg.tmp-Ab3xYz", "registry.reg", "registry.reg.lock",
+                                                 "registry.reg.tmp-short", "registry.reg.tmp-toolong"}));
+        QVERIFY(QFileInfo(dir + "registry.reg.tmp-dirdir").isDir());
+        QVERIFY(env->errors.isEmpty());
     }
 
     void iniFilesKeepWhatTheyDoNotUnderstand() {

@@ -189,6 +189,26 @@ private slots:
         // Edges beyond any desktop are damage (and their differences overflow).
         QTest::newRow("width beyond the integers") << "-2147483640,50,500,300" << QRect(100, 80, 400, 300);
         QTest::newRow("far off every desktop") << "20000000,50,20000600,300" << QRect(100, 80, 400, 300);
+        // A restored window fits the screen it lands on and stays of use.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QTest::newRow("larger than the screen") << "0,0,100000,100000" << screen;
+        QTest::newRow("at the widget limit") << "0,0,16777215,16777215" << screen;
+        QTest::newRow("menu bar off the screen") << QStringLiteral("%1,%2,%3,%4")
+                                                        .arg(screen.left())
+                                                        .arg(screen.top())
+                                                        .arg(screen.left() + 4000)
+                                                        .arg(screen.top() + 3000)
+                                                 << screen;
+        QTest::newRow("too small to use") << "10,10,20,20" << QRect(QPoint(10, 10), MinimumRestoredSize);
+        QTest::newRow("partly off the screen")
+            << "-100,-50,500,400" << QRect(screen.topLeft(), QSize(600, 450));
+        QTest::newRow("past the bottom right")
+            << QStringLiteral("%1,%2,%3,%4")
+                   .arg(screen.right() - 50)
+                   .arg(screen.bottom() - 40)
+                   .arg(screen.right() + 350)
+                   .arg(screen.bottom() + 260)
+            << QRect(screen.right() + 1 - 400, screen.bottom() + 1 - 300, 400, 300);
     }
     void storedNormalRectangles() {
         QFETCH(QString, normPos);
@@ -197,6 +217,51 @@ private slots:
         TForm* f = MakeForm();
         f->Show();
         QCOMPARE(f->BoundsRect(), bounds);
+        QVERIFY(env->errors.isEmpty());
+    }
+
+    // What is saved is the rectangle the window got, not the damage it was restored from.
+    void aBoundedRectangleIsWrittenBackAsTheWindowHadIt() {
+        WriteHive("\"NormPos\"=\"0,0,100000,100000\"\n");
+        TForm* f = MakeForm();
+        f->Show();
+        f->Close();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(Stored("NormPos"), QStringLiteral("%1,%2,%3,%4")
+                                        .arg(screen.left())
+                                        .arg(screen.top())
+                                        .arg(screen.left() + screen.width())
+                                        .arg(screen.top() + screen.height()));
+        QCOMPARE(f->BoundsRect(), screen);
+    }
+
+    // A form placed where its design puts it (centred) has not changed its placement: a
+    // copy the user left alone keeps what another copy stored meanwhile, whether a
+    // placement was stored at its start or none; one that was resized saves its own.
+    void aPlacementLeftAloneKeepsAnotherCopysNewerOne() {
+        for (const bool storedBefore : {true, false}) {
+            QDir(QFileInfo(TRegIniFile::HivePath()).absolutePath()).removeRecursively();
+            if (storedBefore) WriteHive("\"NormPos\"=\"100,50,700,500\"\n");
+            TComponent otherOwner(nullptr);
+            TForm* a = MakeForm(" Position = poScreenCenter", " Options = [fpPosition]");
+            TForm* b = MakeForm(" Position = poScreenCenter", " Options = [fpPosition]", &otherOwner);
+            a->Show();
+            b->Show();
+            a->SetBounds(a->Left(), a->Top(), 500, 400); // as the user's resize
+            a->Close();
+            const QString fromA = Stored("NormPos");
+            QCOMPARE(fromA, NormPosText(a));
+            b->Close();
+            QCOMPARE(Stored("NormPos"), fromA);
+            // Shown again (restored at A's size, centred) and then resized: its own.
+            b->Show();
+            QCOMPARE(b->Width(), 500);
+            b->SetBounds(b->Left(), b->Top(), 520, 410);
+            b->Close();
+            QCOMPARE(Stored("NormPos"), NormPosText(b));
+            delete a;
+            delete b;
+        }
         QVERIFY(env->errors.isEmpty());
     }
 
