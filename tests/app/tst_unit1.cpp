@@ -12,7 +12,23 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextLayout>
 #include <QTimer>
+
+#include <fontconfig/fontconfig.h>
+
+#include <dlfcn.h>
+
+// Qt asks fontconfig for a font's fallback families (FcFontSort) when a font that may
+// borrow glyphs meets a character it lacks; with thousands of families installed, Qt then
+// filters all of them against its whole list. Counted here by standing in for fontconfig.
+static int gFallbackSearches = 0;
+extern "C" FcFontSet* FcFontSort(FcConfig* c, FcPattern* p, FcBool trim, FcCharSet** cs, FcResult* r) {
+    using Sort = FcFontSet* (*)(FcConfig*, FcPattern*, FcBool, FcCharSet**, FcResult*);
+    static const auto library = reinterpret_cast<Sort>(dlsym(RTLD_NEXT, "FcFontSort"));
+    ++gFallbackSearches;
+    return library(c, p, trim, cs, r);
+}
 
 namespace {
 
@@ -103,6 +119,7 @@ private slots:
     void refreshShowsHourglassAndPaintedSplash();
     void noWindowButTheFormsAppears();
     void interfaceFontNamesComeFromTheDefinitions();
+    void previewsShowOnlyTheirOwnGlyphs();
 };
 
 void TestUnit1::interfaceFontNamesComeFromTheDefinitions() {
@@ -112,6 +129,63 @@ void TestUnit1::interfaceFontNamesComeFromTheDefinitions() {
     QVERIFY(names.contains(QStringLiteral("Arial")));
     QVERIFY(names.contains(QStringLiteral("MS Sans Serif")));
     QCOMPARE(names.count(QStringLiteral("Arial")), 1);
+}
+
+void TestUnit1::previewsShowOnlyTheirOwnGlyphs() {
+    // Characters no installed font of the test has, or only some: a CJK ideograph, a
+    // snowman, a Gothic letter beyond the basic plane.
+    const QString lacking = QString::fromUtf8("\u4E00 \u2603 \U00010330");
+    // The counter sees Qt's search: a font allowed to borrow glyphs starts one.
+    {
+        QFont merging(RealFamilies(1).value(0));
+        merging.setPixelSize(17);
+        const int before = gFallbackSearches;
+        QTextLayout layout(lacking, merging);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        QVERIFY(gFallbackSearches > before);
+    }
+    QStringList fonts;
+    for (int i = 0; i < 300; ++i)
+        fonts << RealFamilies(3)[i % 3];
+    MainWindow w(fonts);
+    Form1->Memo1->Lines()->SetText(Form1->Memo1->Lines()->Text() + lacking);
+    Form1->Memo2->Lines()->SetText(Form1->Memo2->Lines()->Text() + lacking);
+    Form1->Edit1->SetText(lacking);
+    const int before = gFallbackSearches;
+    w.ShowAndSettle();
+    QWidget* list = Form1->ListBox1->Widget();
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"shown", [] {}},
+        {"next family", [list] { QTest::keyClick(list, Qt::Key_Down); }},
+        {"English", [] { Form1->English1Click(Form1->English1); }},
+        {"Text page", [] { Form1->PageControl1->SelectByUser(Form1->TabSheet2); }},
+        {"scrolled",
+         [] { Form1->ScrollBox1->VertScrollBar()->SetPosition(Form1->ScrollBox1->MaxScrollPosition() / 2); }},
+        {"bold", [] { Form1->CheckBox1->Toggle(); }},
+        {"italic", [] { Form1->CheckBox2->Toggle(); }},
+        {"size", [] { Form1->TrackBar1->MoveByUser(Form1->TrackBar1->Position() + 1); }},
+        {"refresh", [] { Form1->Button1Click(Form1->Button1); }},
+        {"resized", [] { Form1->SetWidth(Form1->Width() + 40); }},
+        {"scrolled to the end",
+         [] { Form1->ScrollBox1->VertScrollBar()->SetPosition(Form1->ScrollBox1->MaxScrollPosition()); }},
+        {"Alphabet page", [] { Form1->PageControl1->SelectByUser(Form1->TabSheet1); }},
+        {"German", [] { Form1->English1Click(Form1->English1); }},
+    };
+    for (const auto& [what, step] : steps) {
+        step();
+        QTest::qWait(400);             // the work done ahead while idle too
+        (void)Form1->Widget()->grab(); // every preview in view laid out and painted
+        QVERIFY2(gFallbackSearches == before, what);
+        std::vector<QWidget*> previews = {Form1->Memo1->Widget(), Form1->Memo2->Widget()};
+        for (TEdit* e : w.Fields())
+            if (e->HandleAllocated()) previews.push_back(e->Widget());
+        for (QWidget* preview : previews)
+            QVERIFY2(preview && (preview->font().styleStrategy() & QFont::NoFontMerging), what);
+        for (const QFont& f : Form1->WarmedNeighbours() + Form1->TextPageWarmList())
+            QVERIFY2(f.styleStrategy() & QFont::NoFontMerging, what);
+    }
 }
 
 void TestUnit1::startsInGermanWithFirstFontSelected() {
