@@ -145,24 +145,27 @@ void TestUnit1::previewsShowOnlyTheirOwnGlyphs() {
         for (const QString& name : InterfaceFontNames() + QStringList{QApplication::font().family()})
             previewed.removeAll(Screen->QtFamily(name));
     }
+    if (previewed.size() < 3) QSKIP("needs installed fonts besides the interface's");
+    // Qt remembers a family's fallbacks: the counter's own check takes a family of its own.
+    const QString control = previewed.takeLast();
     previewed = previewed.mid(0, 3);
-    if (previewed.size() < 2) QSKIP("needs installed fonts besides the interface's");
     auto searchedPreviews = [&](qsizetype from) {
         QStringList r;
         for (qsizetype i = from; i < gFallbackSearches.size(); ++i)
-            if (previewed.contains(gFallbackSearches[i])) r << gFallbackSearches[i];
+            if (previewed.contains(gFallbackSearches[i]) || gFallbackSearches[i] == control)
+                r << gFallbackSearches[i];
         return r.join(u',');
     };
     // The counter sees Qt's search: a font allowed to borrow glyphs starts one.
     {
-        QFont merging(previewed[0]);
+        QFont merging(control);
         merging.setPixelSize(17);
         const qsizetype before = gFallbackSearches.size();
         QTextLayout layout(lacking, merging);
         layout.beginLayout();
         layout.createLine();
         layout.endLayout();
-        QVERIFY(searchedPreviews(before).contains(previewed[0]));
+        QVERIFY(searchedPreviews(before).contains(control));
     }
     QStringList fonts;
     for (int i = 0; i < 300; ++i)
