@@ -437,6 +437,7 @@ public:
                           {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
                            QStringLiteral("1280x1024x24"), QStringLiteral("-dpi"), QStringLiteral("96"),
                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+            if (!FServer.waitForStarted()) break;
             QElapsedTimer t;
             t.start();
             while (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) && t.elapsed() < 10000 &&
@@ -449,6 +450,7 @@ public:
         env.insert(QStringLiteral("DISPLAY"), FName);
         FWm.setProcessEnvironment(env);
         FWm.start(QStringLiteral("openbox"), {});
+        FWm.waitForStarted();
         // Ready once it has announced itself on the root window.
         QElapsedTimer t;
         t.start();
