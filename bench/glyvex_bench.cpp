@@ -162,7 +162,7 @@ struct Answer {
 // Sends one input and follows the main window's paints until it has been quiet.
 Answer Follow(PaintClock& clock, const std::function<void()>& send, int quietMs = 400) {
     const qint64 quietUs = qint64(quietMs) * 1000;
-    constexpr qint64 kLimitUs = 30'000'000;
+    constexpr qint64 kLimitUs = 20'000'000; // beyond any answer seen before this work
     Idle(100);
     clock.Arm();
     const int fromIndex = Form1->ListBox1->ItemIndex();
@@ -267,6 +267,14 @@ int RunPainted() {
     Idle(1500);
     QScrollBar* bar = Form1->ScrollBox1->Widget()->findChild<QScrollBar*>();
     std::vector<Answer> pageClick, arrowClick, wheel, drag;
+    // Each scroll starts at least two pages above the end, so it has somewhere to go.
+    const auto roomBelow = [] {
+        TScrollBox* box = Form1->ScrollBox1;
+        if (box->MaxScrollPosition() - box->ScrollPosition() < 2 * box->ClientHeight()) {
+            box->ScrollTo(0);
+            Idle(1000);
+        }
+    };
     if (bar && bar->isVisible()) {
         auto click = [&](QStyle::SubControl part, double along) {
             QStringList args = At(ScrollBarPoint(bar, part, along));
@@ -275,11 +283,13 @@ int RunPainted() {
         };
         Form1->ScrollBox1->ScrollTo(0);
         for (int i = 0; i < kRuns; ++i) {
+            roomBelow();
             Xdotool(At(ScrollBarPoint(bar, QStyle::SC_ScrollBarAddPage, 0.9)));
             Idle(300);
             pageClick.push_back(Follow(clock, click(QStyle::SC_ScrollBarAddPage, 0.9)));
         }
         for (int i = 0; i < kRuns; ++i) {
+            roomBelow();
             Xdotool(At(ScrollBarPoint(bar, QStyle::SC_ScrollBarAddLine)));
             Idle(300);
             arrowClick.push_back(Follow(clock, click(QStyle::SC_ScrollBarAddLine, 0.5)));
@@ -287,6 +297,7 @@ int RunPainted() {
         const QPoint middle =
             Form1->ScrollBox1->Widget()->mapToGlobal(Form1->ScrollBox1->Widget()->rect().center());
         for (int i = 0; i < kRuns; ++i) {
+            roomBelow();
             Xdotool(At(middle));
             Idle(300);
             QStringList args = {QStringLiteral("click"),   QStringLiteral("--repeat"), QStringLiteral("10"),
