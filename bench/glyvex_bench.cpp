@@ -427,6 +427,18 @@ int RunOne(bool painted) {
     Idle(2000);
     const double sizeFirstMs = MedianMs(1, newSize);
     const double sizeMs = MedianMs(6, newSize);
+    if (qEnvironmentVariableIsSet("GLYVEX_BENCH_PHASES")) {
+        // One step of the Text page's scroll bar, without painting, and the same with the
+        // new fields' widgets made and painted.
+        TScrollBox* box = Form1->ScrollBox1;
+        Idle(1000);
+        const double stepMs = MedianMs(9, [box] { box->ScrollTo(box->ScrollPosition() + 16); });
+        const double paintedMs = MedianMs(9, [box] {
+            box->ScrollTo(box->ScrollPosition() + 16);
+            QCoreApplication::processEvents();
+        });
+        std::fprintf(stderr, "phases: scroll step %.2f ms, with its paint %.2f ms\n", stepMs, paintedMs);
+    }
 
     std::printf("%d\t%.1f\t%lld\t%.1f / %.1f / %.1f\t%.2f\t%.2f\t%.1f / %.1f\t%.1f / %.1f\t%.1f\n",
                 Screen->Fonts()->Count(), createMs, static_cast<long long>(shownAt), arrowMs, arrowMaxMs,
