@@ -134,6 +134,9 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
     BindComponent(Inhalt1, "Inhalt1");
     BindComponent(Info1, "Info1");
     BindComponent(Translator1, "Translator1");
+    // The previews show each family as it is, missing glyphs as its own boxes.
+    Memo1->Font()->SetOwnGlyphsOnly(true);
+    Memo2->Font()->SetOwnGlyphsOnly(true);
 }
 
 std::span<const TMethodBinding> TForm1::PublishedMethods() const {
@@ -434,6 +437,7 @@ QList<QFont> TForm1::TextPageWarmList() const {
             TFont probe;
             probe.SetName(current->Name());
             probe.SetHeight(current->Height());
+            probe.SetOwnGlyphsOnly(current->OwnGlyphsOnly()); // else Qt would make another face
             probe.SetStyle(style);
             probe.SetSize(size);
             into << probe.ToQFont();
@@ -522,6 +526,7 @@ void TForm1::AddEditfields(int first) {
     TFont font;
     font.Assign(ScrollBox1->Font());
     font.SetSize(TrackBar1->Position());
+    font.SetOwnGlyphsOnly(true);
     for (int i = first + 1; i <= n; ++i) {
         auto* edit = new TEdit(this);
         font.SetName(ListBox1->Items()->Strings(i - 1));

@@ -117,6 +117,12 @@ void TControl::SetBoundsFromLayout(const QRect& r) {
     if (FParent) FParent->ChildBoundsChanged(this);
 }
 
+void TControl::ShiftVertically(int delta) {
+    if (delta == 0) return;
+    FTop += delta;
+    BoundsChanged(false);
+}
+
 void TControl::BoundsChanged(bool sizeChanged) {
     ApplyGeometry();
     if (sizeChanged && !IsLoading()) Resize();

@@ -132,6 +132,9 @@ public:
     void CreateWidgetIn(QWidget* parentWidget);
     // Sets the bounds without asking the parent to realign (used by layouts).
     void SetBoundsFromLayout(const QRect& r);
+    // Moves the control up or down by delta without telling its parent: a scrolling parent
+    // moves all its children at once and knows what changed (the extent does not).
+    void ShiftVertically(int delta);
     void Repaint();
     void Invalidate();
 

@@ -119,9 +119,13 @@ void TScrollBox::ScrollTo(int position) {
     const int delta = FPosition - position;
     if (delta == 0) return;
     FPosition = position;
-    // Children keep positions relative to the visible origin: scrolling moves them.
+    // Children keep positions relative to the visible origin: scrolling moves them. All
+    // move together, so the content's extent stays as it was and nobody is told one by one
+    // (with thousands of children that was most of a scroll step).
+    const bool contentKnown = !FContentDirty;
     for (auto* c : FControls)
-        c->SetBoundsFromLayout(QRect(c->Left(), c->Top() + delta, c->Width(), c->Height()));
+        c->ShiftVertically(delta);
+    FContentDirty = !contentKnown;
     UpdateScrollBar();
     UpdateRealized();
 }

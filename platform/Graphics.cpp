@@ -90,6 +90,12 @@ void TFont::SetColor(TColor value) {
     Changed();
 }
 
+void TFont::SetOwnGlyphsOnly(bool value) {
+    if (value == FOwnGlyphsOnly) return;
+    FOwnGlyphsOnly = value;
+    Changed();
+}
+
 QFont TFont::ToQFont() const {
     // A listed family whose file is a FIFO or otherwise unreadable would hang FreeType
     // when Qt opens it; such a font shows in the default family instead.
@@ -103,11 +109,13 @@ QFont TFont::ToQFont() const {
     f.setItalic(italic);
     f.setUnderline(FStyle.testFlag(fsUnderline));
     f.setStrikeOut(FStyle.testFlag(fsStrikeOut));
+    if (FOwnGlyphsOnly) f.setStyleStrategy(QFont::NoFontMerging);
     return f;
 }
 
 bool TFont::SameAs(const TFont& o) const {
-    return FName == o.FName && FHeight == o.FHeight && FStyle == o.FStyle && FColor == o.FColor;
+    return FName == o.FName && FHeight == o.FHeight && FStyle == o.FStyle && FColor == o.FColor &&
+           FOwnGlyphsOnly == o.FOwnGlyphsOnly;
 }
 
 void TFont::Assign(TPersistent* Source) {
@@ -117,6 +125,7 @@ void TFont::Assign(TPersistent* Source) {
         FHeight = f->FHeight;
         FStyle = f->FStyle;
         FColor = f->FColor;
+        FOwnGlyphsOnly = f->FOwnGlyphsOnly;
         Changed();
         return;
     }

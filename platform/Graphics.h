@@ -36,6 +36,12 @@ public:
     void SetStyle(TFontStyles value);
     TColor Color() const { return FColor; }
     void SetColor(TColor value);
+    // A preview font shows only its own glyphs: a character the face lacks appears as
+    // the face's missing-glyph box instead of being borrowed from another installed font.
+    // It also spares Qt its search for fallback families, which filters every installed
+    // family against its whole list for each new face.
+    bool OwnGlyphsOnly() const { return FOwnGlyphsOnly; }
+    void SetOwnGlyphsOnly(bool value);
 
     // Character height in pixels (the em size the font is drawn at), up to
     // MaxPixelSize whatever the height says.
@@ -54,6 +60,7 @@ private:
     int FHeight = -11;
     TFontStyles FStyle;
     TColor FColor = clWindowText;
+    bool FOwnGlyphsOnly = false;
 };
 
 // A picture held in memory; stored definitions name a compiled-in resource.

@@ -200,6 +200,8 @@ QWidget* TCustomEdit::CreateWidget(QWidget* parentWidget) {
 
 void TCustomEdit::InitWidget(QWidget* w) {
     auto* e = static_cast<QLineEdit*>(w);
+    // The font before the text, so the text is laid out once and only in its own font.
+    e->setFont(FFont->ToQFont());
     e->setText(FText);
     e->setReadOnly(FReadOnly);
     if (FMaxLength > 0) e->setMaxLength(FMaxLength);
@@ -287,6 +289,7 @@ void TMemo::InitWidget(QWidget* w) {
     FSyncing = true;
     QString t = FLines->Text();
     if (t.endsWith(u'\n')) t.chop(1);
+    e->setFont(FFont->ToQFont()); // before the text, as for an edit
     e->setPlainText(t);
     FSyncing = false;
     TWinControl::InitWidget(w);

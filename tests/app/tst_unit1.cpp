@@ -17,8 +17,26 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextLayout>
 #include <QTimer>
 #include <QUrl>
+
+#include <fontconfig/fontconfig.h>
+
+#include <dlfcn.h>
+
+// Qt asks fontconfig for a font's fallback families (FcFontSort) when a font that may
+// borrow glyphs meets a character it lacks; with thousands of families installed, Qt then
+// filters all of them against its whole list. Counted here by standing in for fontconfig.
+static QStringList gFallbackSearches; // the family each search was for
+extern "C" FcFontSet* FcFontSort(FcConfig* c, FcPattern* p, FcBool trim, FcCharSet** cs, FcResult* r) {
+    using Sort = FcFontSet* (*)(FcConfig*, FcPattern*, FcBool, FcCharSet**, FcResult*);
+    static const auto library = reinterpret_cast<Sort>(dlsym(RTLD_NEXT, "FcFontSort"));
+    FcChar8* family = nullptr;
+    FcPatternGetString(p, FC_FAMILY, 0, &family);
+    gFallbackSearches << QString::fromUtf8(family ? reinterpret_cast<const char*>(family) : "");
+    return library(c, p, trim, cs, r);
+}
 
 namespace {
 
@@ -111,6 +129,7 @@ private slots:
     void interfaceFontNamesComeFromTheDefinitions();
     void fontFilesDroppedOnTheWindowJoinTheList();
     void fontFilesGivenAtStartAreSelectedAndReportedOnce();
+    void previewsShowOnlyTheirOwnGlyphs();
 };
 
 void TestUnit1::interfaceFontNamesComeFromTheDefinitions() {
@@ -120,6 +139,83 @@ void TestUnit1::interfaceFontNamesComeFromTheDefinitions() {
     QVERIFY(names.contains(QStringLiteral("Arial")));
     QVERIFY(names.contains(QStringLiteral("MS Sans Serif")));
     QCOMPARE(names.count(QStringLiteral("Arial")), 1);
+}
+
+void TestUnit1::previewsShowOnlyTheirOwnGlyphs() {
+    // Characters no installed font of the test has, or only some: a CJK ideograph, a
+    // snowman, a Gothic letter beyond the basic plane.
+    const QString lacking = QString::fromUtf8("\u4E00 \u2603 \U00010330");
+    // Previewed families that no interface font resolves to: the interface may borrow
+    // glyphs for the user's own sample text (once per interface font), a preview may not.
+    QStringList previewed = RealFamilies(12);
+    {
+        TestEnvironment probe(previewed);
+        for (const QString& name : InterfaceFontNames() + QStringList{QApplication::font().family()})
+            previewed.removeAll(Screen->QtFamily(name));
+    }
+    if (previewed.size() < 3) QSKIP("needs installed fonts besides the interface's");
+    // Qt remembers a family's fallbacks: the counter's own check takes a family of its own.
+    const QString control = previewed.takeLast();
+    previewed = previewed.mid(0, 3);
+    auto searchedPreviews = [&](qsizetype from) {
+        QStringList r;
+        for (qsizetype i = from; i < gFallbackSearches.size(); ++i)
+            if (previewed.contains(gFallbackSearches[i]) || gFallbackSearches[i] == control)
+                r << gFallbackSearches[i];
+        return r.join(u',');
+    };
+    // The counter sees Qt's search: a font allowed to borrow glyphs starts one.
+    {
+        QFont merging(control);
+        merging.setPixelSize(17);
+        const qsizetype before = gFallbackSearches.size();
+        QTextLayout layout(lacking, merging);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        QVERIFY(searchedPreviews(before).contains(control));
+    }
+    QStringList fonts;
+    for (int i = 0; i < 300; ++i)
+        fonts << previewed[i % previewed.size()];
+    MainWindow w(fonts);
+    Form1->Memo1->Lines()->SetText(Form1->Memo1->Lines()->Text() + lacking);
+    Form1->Memo2->Lines()->SetText(Form1->Memo2->Lines()->Text() + lacking);
+    Form1->Edit1->SetText(lacking);
+    const qsizetype before = gFallbackSearches.size();
+    w.ShowAndSettle();
+    QWidget* list = Form1->ListBox1->Widget();
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"shown", [] {}},
+        {"next family", [list] { QTest::keyClick(list, Qt::Key_Down); }},
+        {"English", [] { Form1->English1Click(Form1->English1); }},
+        {"Text page", [] { Form1->PageControl1->SelectByUser(Form1->TabSheet2); }},
+        {"scrolled",
+         [] { Form1->ScrollBox1->VertScrollBar()->SetPosition(Form1->ScrollBox1->MaxScrollPosition() / 2); }},
+        {"bold", [] { Form1->CheckBox1->Toggle(); }},
+        {"italic", [] { Form1->CheckBox2->Toggle(); }},
+        {"size", [] { Form1->TrackBar1->MoveByUser(Form1->TrackBar1->Position() + 1); }},
+        {"refresh", [] { Form1->Button1Click(Form1->Button1); }},
+        {"resized", [] { Form1->SetWidth(Form1->Width() + 40); }},
+        {"scrolled to the end",
+         [] { Form1->ScrollBox1->VertScrollBar()->SetPosition(Form1->ScrollBox1->MaxScrollPosition()); }},
+        {"Alphabet page", [] { Form1->PageControl1->SelectByUser(Form1->TabSheet1); }},
+        {"German", [] { Form1->English1Click(Form1->English1); }},
+    };
+    for (const auto& [what, step] : steps) {
+        step();
+        QTest::qWait(400);             // the work done ahead while idle too
+        (void)Form1->Widget()->grab(); // every preview in view laid out and painted
+        QVERIFY2(searchedPreviews(before).isEmpty(),
+                 qPrintable(QString::fromUtf8(what) + u' ' + searchedPreviews(before)));
+        std::vector<QWidget*> previews = {Form1->Memo1->Widget(), Form1->Memo2->Widget()};
+        for (TEdit* e : w.Fields())
+            if (e->HandleAllocated()) previews.push_back(e->Widget());
+        for (QWidget* preview : previews)
+            QVERIFY2(preview && (preview->font().styleStrategy() & QFont::NoFontMerging), what);
+        for (const QFont& f : Form1->WarmedNeighbours() + Form1->TextPageWarmList())
+            QVERIFY2(f.styleStrategy() & QFont::NoFontMerging, what);
+    }
 }
 
 void TestUnit1::startsInGermanWithFirstFontSelected() {

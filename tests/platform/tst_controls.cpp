@@ -192,6 +192,17 @@ void TestControls::scrollBoxGivesWidgetsOnlyToChildrenInView() {
     QVERIFY(!edits[1]->HandleAllocated());
     QCOMPARE(edits[0]->HandleAllocated(), edits[0]->Focused());
     QCOMPARE(qobject_cast<QLineEdit*>(edits[1000]->Widget())->text(), QStringLiteral("1000"));
+    // A scroll step moves every child together: the extent stays, widgets follow their controls.
+    box->VertScrollBar()->SetPosition(20016);
+    QCOMPARE(box->ContentHeight(), 40000);
+    QCOMPARE(edits[1001]->Top(), 4);
+    QVERIFY(edits[1001]->HandleAllocated());
+    QCOMPARE(edits[1001]->Widget()->geometry(), edits[1001]->BoundsRect());
+    // A child grown just before a scroll step still grows the extent.
+    edits[1999]->SetHeight(60);
+    box->VertScrollBar()->SetPosition(20032);
+    QCOMPARE(box->ContentHeight(), 40040);
+    QCOMPARE(edits[1999]->Top(), 1999 * 20 - 20032);
 }
 
 void TestControls::scrollingMovesChildrenAndClamps() {

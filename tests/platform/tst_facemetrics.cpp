@@ -1,4 +1,5 @@
 #include "FaceMetrics.h"
+#include "FontMatch.h"
 #include "Watchdog.h"
 
 #include <QDir>
@@ -13,7 +14,9 @@
 
 #include <climits>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <fontconfig/fontconfig.h>
 #include <sys/stat.h>
 
 namespace {
@@ -1134,6 +1137,65 @@ private slots:
             QCOMPARE(t1.find("C059", false, false),
                      (TFaceVMetrics{1000, 1116, 302, TFaceVMetrics::Scaling::Type1})); // its FontBBox
         }
+    }
+
+    // A pattern naming a font file, as Qt asks for a new face's rendering settings, is
+    // matched among that file's fonts only, with exactly fontconfig's answer.
+    void fileMatchesAreFontconfigs() {
+        using Match = FcPattern* (*)(FcConfig*, FcPattern*, FcResult*);
+        const auto library = reinterpret_cast<Match>(dlsym(RTLD_NEXT, "FcFontMatch"));
+        QVERIFY(library && library != &FcFontMatch);
+        FcFontSet* fonts = FcConfigGetFonts(nullptr, FcSetSystem);
+        if (!fonts || fonts->nfont == 0) QSKIP("needs installed fonts");
+        auto same = [&](FcPattern* asked) {
+            FcResult ours = FcResultNoMatch, theirs = FcResultNoMatch;
+            FcPattern* a = FcFontMatch(nullptr, asked, &ours);
+            FcPattern* b = library(nullptr, asked, &theirs);
+            const bool equal = ours == theirs && (a && b ? FcPatternEqual(a, b) : a == b);
+            if (a) FcPatternDestroy(a);
+            if (b) FcPatternDestroy(b);
+            return equal;
+        };
+        struct Ask {
+            const char* what;
+            bool file, family, bold;
+            const char* otherFile; // instead of the font's own
+            bool shortcut;
+        };
+        const Ask asks[] = {
+            {"file and family, as Qt asks", true, true, false, nullptr, true},
+            {"file, family and another weight", true, true, true, nullptr, true},
+            {"file alone", true, false, false, nullptr, true},
+            {"family alone", false, true, false, nullptr, false},
+            {"a file nobody installed", true, true, false, "/nonexistent/font.ttf", false},
+        };
+        for (const Ask& ask : asks)
+            for (int i = 0; i < fonts->nfont; i += std::max(1, fonts->nfont / 40)) {
+                FcPattern* font = fonts->fonts[i];
+                FcChar8 *file = nullptr, *family = nullptr;
+                int index = 0;
+                if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch ||
+                    FcPatternGetString(font, FC_FAMILY, 0, &family) != FcResultMatch)
+                    continue;
+                FcPatternGetInteger(font, FC_INDEX, 0, &index);
+                FcPattern* asked = FcPatternCreate();
+                if (ask.family) FcPatternAddString(asked, FC_FAMILY, family);
+                if (ask.file) {
+                    FcPatternAddString(asked, FC_FILE,
+                                       ask.otherFile ? reinterpret_cast<const FcChar8*>(ask.otherFile)
+                                                     : file);
+                    FcPatternAddInteger(asked, FC_INDEX, index);
+                }
+                if (ask.bold) FcPatternAddInteger(asked, FC_WEIGHT, FC_WEIGHT_BOLD);
+                FcPatternAddDouble(asked, FC_PIXEL_SIZE, 19);
+                FcConfigSubstitute(nullptr, asked, FcMatchPattern);
+                FcDefaultSubstitute(asked);
+                const int before = FontFileMatchShortcuts();
+                QVERIFY2(same(asked), qPrintable(QString::fromUtf8(ask.what) + u' ' +
+                                                 QString::fromUtf8(reinterpret_cast<const char*>(file))));
+                QCOMPARE(FontFileMatchShortcuts() - before, ask.shortcut ? 1 : 0);
+                FcPatternDestroy(asked);
+            }
     }
 
     void everyQtFamilyIsIndexed() {
