@@ -452,6 +452,58 @@ int RunOne(bool painted) {
     return 0;
 }
 
+// An Xvfb display of our own with openbox on it, for the painted timings; gone with the object.
+class XDisplay {
+public:
+    XDisplay() {
+        for (int n = 300; n < 400 && FName.isEmpty(); ++n) {
+            if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
+                QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+                continue;
+            FServer.start(QStringLiteral("Xvfb"),
+                          {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
+                           QStringLiteral("1280x1024x24"), QStringLiteral("-dpi"), QStringLiteral("96"),
+                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+            if (!FServer.waitForStarted()) break;
+            QElapsedTimer t;
+            t.start();
+            while (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) && t.elapsed() < 10000 &&
+                   FServer.state() == QProcess::Running)
+                QThread::msleep(20);
+            if (FServer.state() == QProcess::Running) FName = QStringLiteral(":%1").arg(n);
+        }
+        if (FName.isEmpty()) return;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), FName);
+        FWm.setProcessEnvironment(env);
+        FWm.start(QStringLiteral("openbox"), {});
+        FWm.waitForStarted();
+        // Ready once it has announced itself on the root window.
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000) {
+            QProcess probe;
+            probe.setProcessEnvironment(env);
+            probe.start(QStringLiteral("xprop"),
+                        {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+            probe.waitForFinished();
+            if (probe.readAllStandardOutput().contains("window id")) break;
+            QThread::msleep(50);
+        }
+    }
+    ~XDisplay() {
+        for (QProcess* p : {&FWm, &FServer}) {
+            p->terminate();
+            p->waitForFinished(3000);
+        }
+    }
+    QString Name() const { return FName; }
+
+private:
+    QProcess FServer, FWm;
+    QString FName;
+};
+
 // The settings store with a hive of `keys` keys of two values each, in a private
 // configuration directory: opening it (reading and parsing the file), saving one
 // change to a file nobody else touched, and saving one after another copy
@@ -506,60 +558,6 @@ void HiveFigures(QTextStream& out, int keys) {
     else
         qputenv("XDG_CONFIG_HOME", saved);
 }
-
-// Runs one measurement in a fresh process; returns its output line.
-QString Child(const QString& self, const QString& fontconfigFile, const QString& cacheHome) {
-// An Xvfb display of our own with openbox on it, for the painted timings; gone with the object.
-class XDisplay {
-public:
-    XDisplay() {
-        for (int n = 300; n < 400 && FName.isEmpty(); ++n) {
-            if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
-                QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-                continue;
-            FServer.start(QStringLiteral("Xvfb"),
-                          {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
-                           QStringLiteral("1280x1024x24"), QStringLiteral("-dpi"), QStringLiteral("96"),
-                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-            if (!FServer.waitForStarted()) break;
-            QElapsedTimer t;
-            t.start();
-            while (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) && t.elapsed() < 10000 &&
-                   FServer.state() == QProcess::Running)
-                QThread::msleep(20);
-            if (FServer.state() == QProcess::Running) FName = QStringLiteral(":%1").arg(n);
-        }
-        if (FName.isEmpty()) return;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), FName);
-        FWm.setProcessEnvironment(env);
-        FWm.start(QStringLiteral("openbox"), {});
-        FWm.waitForStarted();
-        // Ready once it has announced itself on the root window.
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10000) {
-            QProcess probe;
-            probe.setProcessEnvironment(env);
-            probe.start(QStringLiteral("xprop"),
-                        {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-            probe.waitForFinished();
-            if (probe.readAllStandardOutput().contains("window id")) break;
-            QThread::msleep(50);
-        }
-    }
-    ~XDisplay() {
-        for (QProcess* p : {&FWm, &FServer}) {
-            p->terminate();
-            p->waitForFinished(3000);
-        }
-    }
-    QString Name() const { return FName; }
-
-private:
-    QProcess FServer, FWm;
-    QString FName;
-};
 
 // Runs one measurement in a fresh process; returns its output line. With a display,
 // the painted timings on it.
