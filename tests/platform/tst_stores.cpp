@@ -17,9 +17,9 @@
 #include <mutex>
 
 #include <csignal>
-#include <sys/resource.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
