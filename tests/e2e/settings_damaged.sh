@@ -52,18 +52,20 @@ stored_size() { # NAME NORMPOS MIN-W MIN-H [usable: also check the window works]
     start_settled
     told 0 "$name, at the start"
     read_geometry "$MAIN"
-    [ "$GEOM_X" -ge 0 ] && [ "$GEOM_Y" -ge 0 ] && [ $((GEOM_X + GEOM_W)) -le "$screen_w" ] &&
-        [ $((GEOM_Y + GEOM_H)) -le "$screen_h" ] ||
-        fail "$name: the main window is ${GEOM_W}x$GEOM_H+$GEOM_X+$GEOM_Y on a ${screen_w}x$screen_h screen"
-    [ "$GEOM_W" -ge "$3" ] && [ "$GEOM_H" -ge "$4" ] || fail "$name: the main window is only ${GEOM_W}x$GEOM_H"
+    # The whole frame, title bar included, is on the screen; the stored rectangle is that outer one.
+    read_outer "$MAIN"
+    [ "$OUTER_X" -ge 0 ] && [ "$OUTER_Y" -ge 0 ] && [ $((OUTER_X + OUTER_W)) -le "$screen_w" ] &&
+        [ $((OUTER_Y + OUTER_H)) -le "$screen_h" ] ||
+        fail "$name: the main window's frame is ${OUTER_W}x$OUTER_H+$OUTER_X+$OUTER_Y on a ${screen_w}x$screen_h screen"
+    [ "$OUTER_W" -ge "$3" ] && [ "$OUTER_H" -ge "$4" ] || fail "$name: the main window is only ${OUTER_W}x$OUTER_H outside"
     [ -z "${5:-}" ] || check_usable "$name"
     quit_settled
     told 0 "$name, over the whole run"
     IFS=, read -r l t r b <<<"$(norm_pos)"
     [ "$l" -ge 0 ] && [ "$t" -ge 0 ] && [ "$r" -le "$screen_w" ] && [ "$b" -le "$screen_h" ] ||
         fail "$name: written back as $(norm_pos)"
-    [ $((r - l)) = "$GEOM_W" ] && [ $((b - t)) = "$GEOM_H" ] ||
-        fail "$name: written back as $(norm_pos), but the window was ${GEOM_W}x$GEOM_H"
+    [ $((r - l)) = "$OUTER_W" ] && [ $((b - t)) = "$OUTER_H" ] ||
+        fail "$name: written back as $(norm_pos), but the window was ${OUTER_W}x$OUTER_H outside"
     echo "ok: $name (${GEOM_W}x$GEOM_H, written back as $(norm_pos))"
 }
 stored_size "huge stored size" 0,0,100000,100000 600 400 usable

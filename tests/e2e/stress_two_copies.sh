@@ -146,6 +146,9 @@ b=$(DISPLAY=$display_b main_window b)
 DISPLAY=$display_a resize_window "$a" 800 600
 DISPLAY=$display_a read_geometry "$a"
 [ "${GEOM_W}x$GEOM_H" = 800x600 ] || fail "$round: copy A is ${GEOM_W}x$GEOM_H after the resize"
+# The stored rectangle is the outer one: the client area plus the window manager's frame.
+DISPLAY=$display_a read_outer "$a"
+outer_a=${OUTER_W}x$OUTER_H
 if [ "$language" = German ]; then quit=(alt+d b); else quit=(alt+f x); fi
 quit_copy() { # a or b, then its window
     local start
@@ -162,7 +165,7 @@ quit_copy() { # a or b, then its window
 quit_copy a "$a"
 from_a=$(value NormPos)
 IFS=, read -r left top right bottom <<<"$from_a"
-[ $((right - left))x$((bottom - top)) = 800x600 ] || fail "$round: copy A stored $from_a"
+[ $((right - left))x$((bottom - top)) = "$outer_a" ] || fail "$round: copy A stored $from_a, its outer size was $outer_a"
 quit_copy b "$b"
 [ "$(value NormPos)" = "$from_a" ] || fail "$round: copy B, untouched, replaced A's $from_a by $(value NormPos)"
 echo "ok: a resize in one copy is kept while an untouched copy ends after it ($from_a)"
