@@ -90,6 +90,20 @@ e2e_home_file() {
     cat >"$HOME/$1"
 }
 
+# A settings file that holds only the main window's placement: normal, at NormPos $1.
+e2e_stored_placement() {
+    e2e_home_file .config/glyvex/registry.reg <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\Tandor\\Glyvex\\Forms]
+"Flags"="0"
+"ShowCmd"="1"
+"MinMaxPos"="-1,-1,-4,-4"
+"NormPos"="$1"
+"Visible"="0"
+REG
+}
+
 # Seconds since the epoch with milliseconds.
 now() { date +%s.%N; }
 # $1 seconds (may be fractional) in milliseconds, times E2E_TIME_FACTOR.

@@ -6,16 +6,7 @@ source "$(dirname "$0")/lib.sh" "$@"
 [ "${E2E_NO_WM:-}" = 1 ] && skip "maximizing needs a window manager"
 reg=$HOME/.config/glyvex/registry.reg
 norm=340,287,940,737 # outer 600 x 450, centred on the 1280 x 1024 screen
-e2e_home_file .config/glyvex/registry.reg <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\Tandor\\Glyvex\\Forms]
-"Flags"="0"
-"ShowCmd"="1"
-"MinMaxPos"="-1,-1,-4,-4"
-"NormPos"="$norm"
-"Visible"="0"
-REG
+e2e_stored_placement "$norm"
 maximized() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_VERT; }
 not_maximized() { ! maximized "$1"; }
 # A double click on the caption (openbox maximizes or restores a window so).

@@ -6,22 +6,10 @@
 # A stored rectangle the size of the designed client area (646 x 472) is an outer one too.
 source "$(dirname "$0")/lib.sh" "$@"
 reg=$HOME/.config/glyvex/registry.reg
-stored() { # NORMPOS
-    e2e_home_file .config/glyvex/registry.reg <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\Tandor\\Glyvex\\Forms]
-"Flags"="0"
-"ShowCmd"="1"
-"MinMaxPos"="-1,-1,-4,-4"
-"NormPos"="$1"
-"Visible"="0"
-REG
-}
 start_x
 for size in 600x450 646x472; do
     w=${size%x*} h=${size#*x}
-    stored "100,50,$((100 + w)),$((50 + h))"
+    e2e_stored_placement "100,50,$((100 + w)),$((50 + h))"
     start_program
     main=$(wait_window Glyvex 300)
     # The Xvfb screen is 1280 x 1024.
