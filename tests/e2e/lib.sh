@@ -331,8 +331,17 @@ send_keys() {
     done
 }
 
-# Number of viewable children of the root window (forms, menus, popups).
-viewable_count() { xdotool search --onlyvisible --name "" 2>/dev/null | wc -l; }
+# Number of viewable children of the root window (forms, menus, popups). A window that goes
+# away while xdotool looks at it ends xdotool with an X error (menus and the window manager's
+# frames come and go), so the search is tried again; the count never fails the case by itself.
+viewable_count() {
+    local out="" try
+    for try in 1 2 3 4 5 6 7 8 9 10; do
+        out=$(xdotool search --onlyvisible --name "" 2>/dev/null) && break
+        sleep 0.02
+    done
+    printf '%s' "$out" | grep -c . || true
+}
 
 # Opens a menu of window $1 by its key ($2) and waits until it shows; sets
 # MENU_BEFORE to the number of viewable windows before.

@@ -19,6 +19,6 @@ for round in 1 2; do
 done
 # The splash (the small window titled "Glyvex") is gone again.
 for id in $(find_windows Glyvex); do
-    read_geometry "$id"
+    read_geometry "$id" 2>/dev/null || continue # gone meanwhile
     [ "$GEOM_W" -ge 300 ] || fail "the splash stayed on the screen after the refresh"
 done
