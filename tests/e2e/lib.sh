@@ -16,6 +16,7 @@ E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/glyvex-e2e.XXXXXX")
 E2E_XVFB_PID=
 E2E_WM_PID=
 E2E_PID=
+E2E_WRAPPER_PID=
 E2E_DISPLAY=
 E2E_STDOUT=$E2E_TMP/stdout.log
 E2E_STDERR=$E2E_TMP/stderr.log
@@ -46,6 +47,8 @@ e2e_cleanup() {
         sleep 0.2
         kill -9 "$E2E_PID" 2>/dev/null || true
     fi
+    # The program's wrapper writes its exit status into $E2E_TMP: let it finish first.
+    [ -z "$E2E_WRAPPER_PID" ] || wait "$E2E_WRAPPER_PID" 2>/dev/null || true
     stop_wm
     if [ -n "$E2E_XVFB_PID" ] && kill -0 "$E2E_XVFB_PID" 2>/dev/null; then
         kill "$E2E_XVFB_PID" 2>/dev/null || true
@@ -54,7 +57,9 @@ e2e_cleanup() {
     if [ "${E2E_KEEP:-}" = 1 ]; then
         echo "kept $E2E_TMP" >&2
     else
-        rm -rf "$E2E_TMP"
+        # A process of the case's own (another copy's wrapper) may still write there: try again,
+        # and never let the clean-up decide the case.
+        rm -rf "$E2E_TMP" 2>/dev/null || { sleep 0.2; rm -rf "$E2E_TMP" 2>/dev/null; } || true
     fi
     exit "$status"
 }
@@ -187,6 +192,7 @@ start_program() {
         wait $! || status=$?
         echo "$status" >"$E2E_TMP/exit-status.part" && mv "$E2E_TMP/exit-status.part" "$E2E_TMP/exit-status"
     ) &
+    E2E_WRAPPER_PID=$!
     while [ ! -s "$E2E_TMP/pid" ]; do sleep 0.01; done
     E2E_PID=$(cat "$E2E_TMP/pid")
 }
