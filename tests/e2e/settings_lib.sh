@@ -42,8 +42,11 @@ message_boxes() {
 dismiss_messages() {
     local id start
     for id in $(message_boxes); do
+        # A window found by the search may be gone by now: look again on the next call.
+        (focus_window "$id") 2>/dev/null || continue
         echo "message box: $(window_title "$id" 2>/dev/null || true)" >&2
-        send_keys "$id" Return
+        xdotool key --delay 30 Return
+        pause 0.15
         start=$(now)
         while xwininfo -id "$id" 2>/dev/null | grep -q IsViewable; do
             [ "$(elapsed_ms "$start")" -lt 5000 ] || fail "a message box did not close on Return"
