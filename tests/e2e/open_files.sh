@@ -121,7 +121,6 @@ reg=$XDG_CONFIG_HOME/glyvex/registry.reg
 grep -q '"Translator1_CurrentLanguage"="German"' "$reg" || fail "no language stored: $(cat "$reg")"
 sed -i 's/"Translator1_CurrentLanguage"="German"/"Translator1_CurrentLanguage"="English"/' "$reg"
 start_program "$files/notes.txt"
-main=$(wait_window Glyvex 300 60)
 wait_log "notes.txt" >/dev/null
 grep -qF "The file “$files/notes.txt” is not a font Glyvex can read." "$E2E_STDERR" ||
     fail "no English message: $(grep -F notes.txt "$E2E_STDERR")"
@@ -132,4 +131,6 @@ while [ "$E2E_TOLD" = 0 ]; do
     dismiss_messages
     sleep 0.05
 done
+# Only now: the message box is titled "Glyvex" too, and may be as wide as the main window.
+main=$(wait_window Glyvex 300 60)
 quit_by_menu "$main" alt+f x
