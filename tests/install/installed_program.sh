@@ -45,7 +45,8 @@ exec_line=${exec_line% %F}
 # A private X server on a display it picks itself, and a private home.
 mkdir -p "$tmp/home" "$tmp/run" "$tmp/empty-data-dir"
 chmod 700 "$tmp/run"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+# -noreset: the server would reset when the first program leaves, and refuse the next one meanwhile.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 [ -s "$tmp/display" ] || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
