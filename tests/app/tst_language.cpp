@@ -202,7 +202,8 @@ private slots:
         Form4->Show();
         bool timedOut = false;
         QTimer::singleShot(0, [] { Form1->Beenden1->Click(); });
-        QTimer::singleShot(2000, [&] {
+        QObject watchdogScope; // the watchdog must not outlive this test's locals
+        QTimer::singleShot(2000, &watchdogScope, [&] {
             timedOut = true;
             QCoreApplication::exit(1);
         });

@@ -751,7 +751,8 @@ void TestUnit1::refreshShowsHourglassAndPaintedSplash() {
         QVERIFY(!Form2->Visible());
         Application->Terminate();
     });
-    QTimer::singleShot(3000, [&] {
+    QObject watchdogScope; // the watchdog must not outlive this test's locals
+    QTimer::singleShot(3000, &watchdogScope, [&] {
         timedOut = true;
         QCoreApplication::exit(1);
     });
