@@ -9,6 +9,7 @@
 #include "Forms.h"
 #include "Menus.h"
 #include "RXSplit.h"
+#include "ScrollBox.h"
 #include "StdCtrls.h"
 #include "Trans.h"
 

@@ -12,7 +12,6 @@
 #include <QTabWidget>
 
 #include "ExtCtrls.h"
-#include "StdCtrls.h"
 
 // ---------------------------------------------------------------------------
 
