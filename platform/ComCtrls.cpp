@@ -11,8 +11,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 
-#include "ExtCtrls.h"
-
 // ---------------------------------------------------------------------------
 
 TTrackBar::TTrackBar(TComponent* AOwner) : TWinControl(AOwner) {
