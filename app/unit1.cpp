@@ -13,6 +13,7 @@
 #include <QFontMetrics>
 #include <QLoggingCategory>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
@@ -559,13 +560,10 @@ void TForm1::RefreshEditfields() {
     // A refresh never runs inside another (showing the splash may let the window system in).
     if (FClosing || FRefreshing) return;
     FRefreshing = true;
-    struct Done {
-        TForm1* f;
-        ~Done() {
-            f->FRefreshing = false;
-            Screen->SetCursor(crDefault);
-        }
-    } done{this};
+    const auto done = qScopeGuard([this] {
+        FRefreshing = false;
+        Screen->SetCursor(crDefault);
+    });
 
     Screen->SetCursor(crHourGlass);
     ScrollBox1->Hide();
