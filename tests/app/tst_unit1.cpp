@@ -5,6 +5,7 @@
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
+#include "WhenShown.h"
 #include "unit1.h"
 
 #include <QCheckBox>
@@ -123,6 +124,7 @@ private slots:
     void onlyFieldsInViewGetWidgets();
     void textPageReadiesTheNextFacesOfTheFieldsInView();
     void neighboursAreReadiedOnlyOnceTheWindowShows();
+    void workWaitingForTheWindowRunsOnceItShowsOrAtItsLimit();
     void resizeLaysOutAndRefreshesWhicheverPageShows();
     void refreshShowsHourglassAndPaintedSplash();
     void noWindowButTheFormsAppears();
@@ -601,6 +603,58 @@ void TestUnit1::onlyFieldsInViewGetWidgets() {
     Form1->ScrollBox1->VertScrollBar()->SetPosition(0);
     QCoreApplication::processEvents();
     QCOMPARE(qobject_cast<QLineEdit*>(fields[0]->Widget())->text(), typed);
+}
+
+void TestUnit1::workWaitingForTheWindowRunsOnceItShowsOrAtItsLimit() {
+    using namespace std::chrono_literals;
+    TestEnvironment env;
+    {
+        // Shown later: nothing before, once after, not again on the next showing.
+        TForm form(nullptr);
+        int runs = 0;
+        WhenShown(
+            &form, [&] { return form.Exposed(); }, 30s, [&] { ++runs; });
+        QTest::qWait(200);
+        QCOMPARE(runs, 0);
+        form.Show();
+        QTRY_COMPARE(runs, 1);
+        QVERIFY(form.Exposed());
+        form.Hide();
+        form.Show();
+        QTest::qWait(200);
+        QCOMPARE(runs, 1);
+    }
+    {
+        // Never shown: once, at the limit.
+        TForm form(nullptr);
+        int runs = 0;
+        WhenShown(
+            &form, [] { return false; }, 600ms, [&] { ++runs; });
+        QTest::qWait(200);
+        QCOMPARE(runs, 0);
+        QTRY_COMPARE(runs, 1);
+        QTest::qWait(700);
+        QCOMPARE(runs, 1);
+    }
+    {
+        // Ready already: at the next turn, not inside the call.
+        TForm form(nullptr);
+        int runs = 0;
+        WhenShown(
+            &form, [] { return true; }, 30s, [&] { ++runs; });
+        QCOMPARE(runs, 0);
+        QTRY_COMPARE(runs, 1);
+    }
+    {
+        // The form gone first: never.
+        int runs = 0;
+        auto form = std::make_unique<TForm>(nullptr);
+        WhenShown(
+            form.get(), [] { return true; }, 50ms, [&] { ++runs; });
+        form.reset();
+        QTest::qWait(200);
+        QCOMPARE(runs, 0);
+    }
 }
 
 void TestUnit1::neighboursAreReadiedOnlyOnceTheWindowShows() {
