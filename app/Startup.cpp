@@ -1,10 +1,8 @@
 #include "Startup.h"
 
+#include "CustomControls.h"
 #include "FormReader.h"
-#include "Placemnt.h"
-#include "RXCtrls.h"
-#include "RXSplit.h"
-#include "RxTimer.h"
+#include "SettingsClasses.h"
 #include "Trans.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -21,14 +19,9 @@
 
 void RegisterGlyvexClasses() {
     RegisterStandardClasses();
-    TClassRegistry::Register<TRxSplitter>();
+    RegisterCustomControls();
+    RegisterSettingsClasses();
     TClassRegistry::Register<TTranslator>();
-    TClassRegistry::Register<TFormPlacement>();
-    TClassRegistry::Register<TFormStorage>();
-    TClassRegistry::Register<TRxWindowHook>();
-    TClassRegistry::Register<TRxTimer>();
-    TClassRegistry::Register<TSecretPanel>();
-    TClassRegistry::Register<TUrlLabel>();
 }
 
 QString FaceMetricsCacheFile() {

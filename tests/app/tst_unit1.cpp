@@ -125,6 +125,7 @@ private slots:
     void textPageReadiesTheNextFacesOfTheFieldsInView();
     void neighboursAreReadiedOnlyOnceTheWindowShows();
     void workWaitingForTheWindowRunsOnceItShowsOrAtItsLimit();
+    void mainWindowBarIsInert();
     void resizeLaysOutAndRefreshesWhicheverPageShows();
     void refreshShowsHourglassAndPaintedSplash();
     void noWindowButTheFormsAppears();
@@ -655,6 +656,34 @@ void TestUnit1::workWaitingForTheWindowRunsOnceItShowsOrAtItsLimit() {
         QTest::qWait(200);
         QCOMPARE(runs, 0);
     }
+}
+
+// The splitter between the list and the pages has nothing to resize: it neither shows the
+// resize cursor nor moves the panels.
+void TestUnit1::mainWindowBarIsInert() {
+    TestEnvironment env{{QStringLiteral("DejaVu Sans")}};
+    Application->CreateForm(Form1);
+    std::unique_ptr<TForm1> owner(Form1);
+    TRxSplitter* bar = Form1->RxSplitter1;
+    QCOMPARE(bar->ControlFirst(), nullptr);
+    QCOMPARE(bar->ControlSecond(), Form1->Panel2);
+    QCOMPARE(bar->BoundsRect(), QRect(241, 0, 6, Form1->Panel1->Height()));
+    QCOMPARE(bar->Cursor(), crDefault);
+    Form1->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1->Widget()));
+    QVERIFY(!bar->Widget()->testAttribute(Qt::WA_SetCursor));
+    const QRect panel1 = Form1->Panel1->BoundsRect(), panel2 = Form1->Panel2->BoundsRect();
+    auto at = [&](int x) { return Form1->Widget()->mapFromGlobal(bar->ClientToScreen(QPoint(x, 100))); };
+    QWindow* win = Form1->Widget()->windowHandle();
+    QTest::mousePress(win, Qt::LeftButton, {}, at(3));
+    QVERIFY(!bar->Tracking());
+    QCOMPARE(QWidget::mouseGrabber(), nullptr);
+    QTest::mouseMove(win, at(80));
+    QTest::mouseRelease(win, Qt::LeftButton, {}, at(80));
+    QCOMPARE(Form1->Panel1->BoundsRect(), panel1);
+    QCOMPARE(Form1->Panel2->BoundsRect(), panel2);
+    owner.reset();
+    Form1 = nullptr;
 }
 
 void TestUnit1::neighboursAreReadiedOnlyOnceTheWindowShows() {
