@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "CustomControls.h"
+#include "DefinitionParser.h"
 #include "FormReader.h"
 #include "SettingsClasses.h"
 #include "Trans.h"
@@ -12,7 +13,6 @@
 
 #include <QFile>
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include "FaceMetrics.h"
@@ -29,18 +29,29 @@ QString FaceMetricsCacheFile() {
            QStringLiteral("/glyvex/facemetrics.cache");
 }
 
+// Every font name the definitions set, so those faces can be readied with the families.
+static void CollectFontNames(const Definition::Node& node, QStringList& names) {
+    for (const auto& member : node.members) {
+        if (member.child) CollectFontNames(*member.child, names);
+        if (!member.prop) continue;
+        const Definition::Prop& prop = *member.prop;
+        if (prop.path == QStringList{QStringLiteral("Font"), QStringLiteral("Name")} &&
+            prop.value.kind == Definition::Value::String && !names.contains(prop.value.text))
+            names << prop.value.text;
+    }
+}
+
 QStringList InterfaceFontNames() {
     QStringList names{QGuiApplication::font().family()};
-    static const QRegularExpression fontName(QStringLiteral(R"re(^\s*Font\.Name\s*=\s*"([^"\\]+)"\s*$)re"),
-                                             QRegularExpression::MultilineOption);
     for (const char* definition :
          {":/app/Unit2.gxf", ":/app/unit1.gxf", ":/app/Unit3.gxf", ":/app/Unit4.gxf"}) {
         QFile file(QString::fromLatin1(definition));
         if (!file.open(QIODevice::ReadOnly)) continue;
-        const QString text = QString::fromUtf8(file.readAll());
-        for (auto it = fontName.globalMatch(text); it.hasNext();) {
-            const QString name = it.next().captured(1);
-            if (!names.contains(name)) names << name;
+        try {
+            Definition::Parser parser(QString::fromUtf8(file.readAll()), file.fileName());
+            if (const auto root = parser.ParseRoot()) CollectFontNames(*root, names);
+        } catch (const std::exception&) {
+            // A definition that does not read fails loudly when its form is made.
         }
     }
     return names;

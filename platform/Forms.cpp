@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -333,11 +334,7 @@ void TCustomForm::ApplyGeometry() {
 
 void TCustomForm::SetVisible(bool value) {
     if (value == FVisible || FInShowHide) return;
-    FInShowHide = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{FInShowHide};
+    const QScopedValueRollback inShowHide(FInShowHide, true);
     FVisible = value;
     if (value) {
         HandleNeeded();

@@ -20,7 +20,8 @@ Q_DECLARE_METATYPE(TCloseQueryEvent)
 
 inline constexpr int mrNone = 0, mrOk = 1, mrCancel = 2;
 
-inline constexpr unsigned SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW_SHOWMAXIMIZED = 3;
+inline constexpr unsigned SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW_SHOWMAXIMIZED = 3,
+                          SW_SHOW = 5, SW_MINIMIZE = 6, SW_RESTORE = 9;
 inline constexpr unsigned WPF_SETMINPOSITION = 1;
 
 // A window's placement: its normal (restored) rectangle as left, top, right,

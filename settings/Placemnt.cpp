@@ -15,9 +15,6 @@
 
 #include <cstdlib>
 
-// Show commands a stored placement may hold besides those the forms write.
-static constexpr unsigned SW_SHOW = 5, SW_MINIMIZE = 6, SW_RESTORE = 9;
-
 // ---------------------------------------------------------------------------
 // Default names
 

@@ -24,4 +24,14 @@ for plant in "controls/RXSplit.cpp unit1.h" "platform/Types.h RxHook.h" "setting
     fi
     grep -q "^$file:$at: " "$tmp/err" || { echo "not named as $file:$at:" >&2; cat "$tmp/err" >&2; exit 1; }
 done
+# A cycle inside the platform layer: graphics drawing on the forms that draw with it.
+rm -rf "$tmp/tree"
+mkdir "$tmp/tree"
+cp -r "$src"/{platform,controls,settings,translate,app} "$tmp/tree/"
+echo '#include "Forms.h"' >>"$tmp/tree/platform/Graphics.cpp"
+if "$check" "$tmp/tree" 2>"$tmp/err" >/dev/null; then
+    echo "not caught: a platform include cycle through Graphics and Forms" >&2
+    exit 1
+fi
+grep -q "include cycle in platform/: .*Forms.*Graphics" "$tmp/err" || { cat "$tmp/err" >&2; exit 1; }
 echo "layers: planted includes caught"
