@@ -152,9 +152,11 @@ QByteArray FaceMetricsDetail::encodeCache(const TCacheContents& contents,
         payload.putBytes(generic[key]->file.toUtf8());
         payload.put<quint32>(quint32(generic[key]->fcIndex));
     }
+    quint32 written = 0;
     for (const TSlotKey& key : order) {
         const auto it = contents.entries.constFind(key);
         if (it == contents.entries.cend()) continue;
+        ++written;
         const TFaceVMetrics m = it->metrics.value_or(TFaceVMetrics{});
         payload.putBytes(key.first.toUtf8());
         payload.put<quint32>(key.second);
@@ -169,7 +171,7 @@ QByteArray FaceMetricsDetail::encodeCache(const TCacheContents& contents,
     }
     TCacheWriter header;
     header.put<quint32>(kCacheVersion);
-    header.put<quint32>(quint32(contents.entries.size()));
+    header.put<quint32>(written);
     header.put<quint64>(quint64(payload.bytes().size()));
     header.put<quint64>(fnv1a64(payload.bytes().constData(), payload.bytes().size()));
     return QByteArray(kCacheMagic, sizeof kCacheMagic) + header.bytes() + payload.bytes();

@@ -48,8 +48,8 @@ std::optional<TCacheContents> parseCache(const QByteArray& data);
 // up to 64 MiB. nullopt if there is none to be had.
 std::optional<TCacheContents> readCache(const QString& path);
 
-// The file's bytes for these contents, entries in the given order (each key must be one
-// of contents.entries, and every entry listed once).
+// The file's bytes for these contents, with the entries of the keys in `order`, in that
+// order (a file's bytes then depend on nothing but the index's own order).
 QByteArray encodeCache(const TCacheContents& contents, const std::vector<TSlotKey>& order);
 // Writes them atomically (temporary file + rename), creating the directory as needed.
 bool writeCache(const QString& path, const TCacheContents& contents, const std::vector<TSlotKey>& order);

@@ -22,7 +22,8 @@
 
 using namespace FaceMetricsDetail;
 
-// ---- index ------------------------------------------------------------------------
+// The index over the listing. What it reads from font files (FontReaders.h), keeps on
+// disk (FaceCache.h) and asks fontconfig (FaceFontconfig.h) lives in units of its own.
 
 struct TFaceMetrics::Impl {
     enum class Source { FontConfig, Files, Faces };
