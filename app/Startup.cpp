@@ -1,34 +1,27 @@
 #include "Startup.h"
 
+#include "CustomControls.h"
 #include "FormReader.h"
-#include "Placemnt.h"
-#include "RXCtrls.h"
-#include "RXSplit.h"
-#include "RxTimer.h"
+#include "SettingsClasses.h"
 #include "Trans.h"
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
+#include "WhenShown.h"
 #include "unit1.h"
 
 #include <QFile>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include "FaceMetrics.h"
 
 void RegisterGlyvexClasses() {
     RegisterStandardClasses();
-    TClassRegistry::Register<TRxSplitter>();
+    RegisterCustomControls();
+    RegisterSettingsClasses();
     TClassRegistry::Register<TTranslator>();
-    TClassRegistry::Register<TFormPlacement>();
-    TClassRegistry::Register<TFormStorage>();
-    TClassRegistry::Register<TRxWindowHook>();
-    TClassRegistry::Register<TRxTimer>();
-    TClassRegistry::Register<TSecretPanel>();
-    TClassRegistry::Register<TUrlLabel>();
 }
 
 QString FaceMetricsCacheFile() {
@@ -56,25 +49,14 @@ QStringList InterfaceFontNames() {
 // Keeps the face metrics for the next start once the main window is on screen, so a
 // session that never ends cleanly still leaves them. Not before: a first start writes
 // every family's figures, and the user would wait for that before seeing the window.
-static void SaveFaceMetricsWhenShown(int triesLeft) {
-    constexpr int kPollMs = 100;
-    QTimer::singleShot(kPollMs, [triesLeft] {
-        Guard([&] {
-            TFaceMetrics* metrics = Screen ? Screen->FaceMetrics() : nullptr;
-            if (!metrics) return;
-            // A window that stays hidden (started minimised) waits a few seconds at most.
-            if (!(Form1 && Form1->Exposed()) && triesLeft > 0) {
-                SaveFaceMetricsWhenShown(triesLeft - 1);
-                return;
-            }
-            // One turn later, so the paint the exposure asked for comes first.
-            QTimer::singleShot(0, [] {
-                Guard([] {
-                    if (TFaceMetrics* m = Screen ? Screen->FaceMetrics() : nullptr) m->saveCache();
-                });
-            });
+// A window that stays hidden (started minimised) waits a few seconds at most.
+static void SaveFaceMetricsWhenShown() {
+    using namespace std::chrono_literals;
+    WhenShown(
+        Form1, [] { return Form1 && Form1->Exposed(); }, 5s,
+        [] {
+            if (TFaceMetrics* metrics = Screen ? Screen->FaceMetrics() : nullptr) metrics->saveCache();
         });
-    });
 }
 
 void CreateGlyvexForms(const QStringList& fontFiles) {
@@ -91,8 +73,7 @@ void CreateGlyvexForms(const QStringList& fontFiles) {
     Form1->ReportFontFiles(opened.failed);
     Application->CreateForm(Form3);
     Application->CreateForm(Form4);
-    constexpr int kTries = 50; // five seconds
-    SaveFaceMetricsWhenShown(kTries);
+    SaveFaceMetricsWhenShown();
 }
 
 int RunGlyvex(const QStringList& fontFiles) {

@@ -3,6 +3,7 @@
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
+#include "WhenShown.h"
 
 #include "FaceMetrics.h"
 
@@ -13,6 +14,7 @@
 #include <QFontMetrics>
 #include <QLoggingCategory>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
@@ -301,27 +303,18 @@ QString TForm1::MessageText(const QString& key) const {
 }
 
 void TForm1::ReportFontFiles(const QList<TOpenedFontFile>& failed) {
-    constexpr int kTries = 200; // ten seconds
-    ReportFontFilesWhenShown(failed, kTries);
-}
-
-void TForm1::ReportFontFilesWhenShown(const QList<TOpenedFontFile>& failed, int triesLeft) {
     if (failed.isEmpty()) return;
     // Once the window shows: the message is then in the language it shows (at start-up the
     // stored one, restored by the first showing), and no message box runs inside a drop or
-    // the window's creation.
-    constexpr int kPollMs = 50;
-    QTimer::singleShot(Visible() ? 0 : kPollMs, this, [this, failed, triesLeft] {
-        Guard([&] {
+    // the window's creation. A window that stays hidden has it after ten seconds.
+    using namespace std::chrono_literals;
+    WhenShown(
+        this, [this] { return Visible(); }, 10s,
+        [this, failed] {
             if (FClosing) return;
-            if (!Visible() && triesLeft > 0) {
-                ReportFontFilesWhenShown(failed, triesLeft - 1);
-                return;
-            }
             const QString message = FontFilesMessage(failed);
             if (!message.isEmpty()) Application->HandleException(std::make_exception_ptr(Exception(message)));
         });
-    });
 }
 
 void TForm1::SelectionChanged() {
@@ -559,13 +552,10 @@ void TForm1::RefreshEditfields() {
     // A refresh never runs inside another (showing the splash may let the window system in).
     if (FClosing || FRefreshing) return;
     FRefreshing = true;
-    struct Done {
-        TForm1* f;
-        ~Done() {
-            f->FRefreshing = false;
-            Screen->SetCursor(crDefault);
-        }
-    } done{this};
+    const auto done = qScopeGuard([this] {
+        FRefreshing = false;
+        Screen->SetCursor(crDefault);
+    });
 
     Screen->SetCursor(crHourGlass);
     ScrollBox1->Hide();

@@ -9,6 +9,7 @@
 #include "Forms.h"
 #include "Menus.h"
 #include "RXSplit.h"
+#include "ScrollBox.h"
 #include "StdCtrls.h"
 #include "Trans.h"
 
@@ -123,7 +124,6 @@ private:
     // Makes the fields for list entries from `first` on (all before have theirs).
     void AddEditfields(int first);
     void StatusChanged() const;
-    void ReportFontFilesWhenShown(const QList<TOpenedFontFile>& failed, int triesLeft);
     // The per-font fields in creation order (they are the main window's components with the tag).
     std::vector<TEdit*> Editfields() const;
     void ShowProgress(int done, int total);

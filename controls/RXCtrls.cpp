@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -117,19 +118,16 @@ void TSecretPanel::Stop() {
     FMemoryImage.reset();
     FImageDrawn = false;
     // The children come back even if the stop handler fails.
-    struct Restore {
-        TSecretPanel* panel;
-        ~Restore() {
-            if (!panel->IsDestroying())
-                for (const auto& c : panel->FHiddenControls)
-                    if (c) {
-                        c->SetVisible(true);
-                        c->Repaint();
-                    }
-            panel->FHiddenControls.clear();
-            panel->Invalidate();
-        }
-    } restore{this};
+    const auto restore = qScopeGuard([this] {
+        if (!IsDestroying())
+            for (const auto& c : FHiddenControls)
+                if (c) {
+                    c->SetVisible(true);
+                    c->Repaint();
+                }
+        FHiddenControls.clear();
+        Invalidate();
+    });
     StopPlay();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QWidget>
 
 #include <algorithm>
@@ -48,13 +49,6 @@ protected:
 private:
     std::vector<QRect> FBands;
 };
-
-// Runs a clean-up when the scope ends, also by an exception.
-template <class F> struct ScopeExit {
-    F f;
-    ~ScopeExit() { f(); }
-};
-template <class F> ScopeExit(F) -> ScopeExit<F>;
 
 void Clamp(int& v, int low, int high) {
     if (v < low)
@@ -362,7 +356,7 @@ void TRxSplitter::FinishTrack(int x, int y, bool allowChange, bool apply) {
 
     TWinControl* parent = Parent();
     parent->DisableAlign();
-    ScopeExit resume{[parent] { parent->EnableAlign(); }};
+    const auto resume = qScopeGuard([parent] { parent->EnableAlign(); });
     int size = (horizontal ? target->Height() : target->Width()) + (horizontal ? y : x);
     if (size <= 0) size = 1;
     if (size >= available) size = available - 3;

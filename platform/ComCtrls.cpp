@@ -11,9 +11,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 
-#include "ExtCtrls.h"
-#include "StdCtrls.h"
-
 // ---------------------------------------------------------------------------
 
 TTrackBar::TTrackBar(TComponent* AOwner) : TWinControl(AOwner) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Graphics.h"
+#include "Keys.h"
 #include "Menus.h"
 #include "Messages.h"
 
@@ -18,11 +19,6 @@ Q_DECLARE_METATYPE(TMouseEvent)
 Q_DECLARE_METATYPE(TMouseMoveEvent)
 Q_DECLARE_METATYPE(TKeyEvent)
 
-inline constexpr Word VK_ESCAPE = 27;
-inline constexpr Word VK_F1 = 112;
-
-// Virtual key code of a Qt key (0 when it has none).
-Word QtKeyToVirtualKey(int qtKey);
 TShiftState ShiftStateOf(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons = {});
 
 class TWinControl;

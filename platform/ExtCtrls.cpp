@@ -7,19 +7,6 @@
 #include <QPalette>
 #include <QRadioButton>
 
-void Frame3D(QPainter& p, QRect& r, const QColor& topLeft, const QColor& bottomRight, int width) {
-    for (int i = 0; i < width; ++i) {
-        const int l = r.left(), t = r.top(), rr = r.left() + r.width() - 1, b = r.top() + r.height() - 1;
-        p.setPen(topLeft);
-        p.drawLine(l, b, l, t);
-        p.drawLine(l, t, rr, t);
-        p.setPen(bottomRight);
-        p.drawLine(rr, t, rr, b);
-        p.drawLine(rr, b, l, b);
-        r.adjust(1, 1, -1, -1);
-    }
-}
-
 TCustomPanel::TCustomPanel(TComponent* AOwner) : TWinControl(AOwner) {
     FWidth = 185;
     FHeight = 41;

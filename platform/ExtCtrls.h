@@ -119,6 +119,3 @@ protected:
     bool FStretch = false;
     bool FCenter = false;
 };
-
-// Draws a Windows-style 3-D frame: raised has light top-left edges, lowered the reverse.
-void Frame3D(QPainter& p, QRect& r, const QColor& topLeft, const QColor& bottomRight, int width);

@@ -12,27 +12,10 @@
 //   }
 #pragma once
 
-#include "Classes.h"
-
-#include <QMetaProperty>
-
-#include <functional>
-#include <map>
+#include "ClassRegistry.h"
+#include "DefinitionReader.h"
 
 class TCustomForm;
-
-using TComponentFactory = std::function<TComponent*(TComponent* owner)>;
-
-class TClassRegistry {
-public:
-    static void Register(const QString& className, TComponentFactory factory);
-    template <class T> static void Register() {
-        Register(QString::fromLatin1(T::staticMetaObject.className()),
-                 [](TComponent* owner) -> TComponent* { return new T(owner); });
-    }
-    static TComponent* Create(const QString& className, TComponent* owner);
-    static bool IsRegistered(const QString& className);
-};
 
 // Registers the widget set's own component classes.
 void RegisterStandardClasses();
@@ -44,6 +27,3 @@ public:
     // Reads definition text; `source` names it in error messages.
     static void ReadFormText(TCustomForm* form, const QString& text, const QString& source);
 };
-
-// Property access by name, ignoring case.
-QMetaProperty FindProperty(const QObject* object, const QString& name);

@@ -1,18 +1,16 @@
-// Forms, the scroll box, and the program-wide application and screen objects.
+// Forms and the program-wide application. Other layers reach the screen through this
+// header too.
 #pragma once
 
 #include "Controls.h"
+#include "DefinitionReader.h"
 #include "Menus.h"
+#include "Screen.h"
 
-#include <QCursor>
-#include <QHash>
 #include <QSet>
 
-#include <map>
 #include <span>
 
-class QScrollBar;
-class TFaceMetrics;
 class THelpViewer;
 
 using TCloseEvent = TEvent<TObject*, TCloseAction&>;
@@ -38,107 +36,6 @@ struct TWindowPlacement {
 };
 
 // ---------------------------------------------------------------------------
-
-class TControlScrollBar : public TPersistent {
-    Q_OBJECT
-    Q_PROPERTY(int Position READ Position WRITE SetPosition)
-    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
-public:
-    explicit TControlScrollBar(class TScrollBox* box) : FBox(box) {}
-    int Position() const;
-    void SetPosition(int value);
-    bool Visible() const { return FVisible; }
-    void SetVisible(bool value);
-    // Extent of the scrolled content.
-    int Range() const;
-
-private:
-    class TScrollBox* FBox;
-    bool FVisible = true;
-};
-
-// A scrolling container. Children keep their positions relative to the visible
-// origin, so scrolling moves them. Only children in or near view get a widget:
-// a box with thousands of children costs no more to show than one with a few.
-class TScrollBox : public TWinControl {
-    Q_OBJECT
-    Q_PROPERTY(TControlScrollBar* HorzScrollBar READ HorzScrollBar)
-    Q_PROPERTY(TControlScrollBar* VertScrollBar READ VertScrollBar)
-    Q_PROPERTY(Types::TFormBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
-public:
-    explicit TScrollBox(TComponent* AOwner);
-    ~TScrollBox() override;
-    TControlScrollBar* HorzScrollBar() const { return FHorz.get(); }
-    TControlScrollBar* VertScrollBar() const { return FVert.get(); }
-    TFormBorderStyle BorderStyle() const { return FBorderStyle; }
-    void SetBorderStyle(TFormBorderStyle v);
-
-    int ClientWidth() const override;
-    int ClientHeight() const override;
-    QWidget* ClientWidget() const override;
-    int ScrollPosition() const { return FPosition; }
-    void ScrollTo(int position);
-    int ContentHeight() const;
-    int MaxScrollPosition() const;
-    // Number of children that currently have a widget (for measurements and tests).
-    int RealizedCount() const;
-
-protected:
-    friend class TControlScrollBar;
-    QWidget* CreateWidget(QWidget* parentWidget) override;
-    void InitWidget(QWidget* w) override;
-    bool WidgetEvent(QEvent* event) override;
-    void CreateChildHandles() override;
-    void ChildBoundsChanged(TControl* c) override;
-    void VisibleChanged() override;
-    void BoundsChanged(bool sizeChanged) override;
-    void InsertControl(TControl* c) override;
-    void RemoveControl(TControl* c) override;
-    // Gives widgets to the children in view (and soon after to those within half a
-    // page of it), takes them from the rest.
-    void UpdateRealized();
-    void ScheduleBand();
-    void ScheduleUpdate();
-    void UpdateScrollBar();
-    int BorderWidth() const { return FBorderStyle == bsSingle ? 2 : 0; }
-    bool ScrollBarShown() const;
-
-    std::unique_ptr<TControlScrollBar> FHorz, FVert;
-    TFormBorderStyle FBorderStyle = bsSingle;
-    int FPosition = 0;
-    mutable int FContentHeight = 0;
-    mutable bool FContentDirty = true;
-    bool FUpdateScheduled = false;
-    bool FBandScheduled = false;
-    QPointer<QScrollBar> FScrollBar;
-    QPointer<QWidget> FViewport;
-};
-
-// ---------------------------------------------------------------------------
-// Handlers are bound to events by name when a form is read; each form class
-// publishes its handlers in a table of these.
-
-struct TMethodBinding {
-    const char* Name;
-    QVariant (*Make)(QObject* form);
-};
-
-template <class T> struct MethodTraits;
-template <class C, class... A> struct MethodTraits<void (C::*)(A...)> {
-    using Class = C;
-    using Event = TEvent<A...>;
-};
-
-template <auto M> QVariant BindMethod(QObject* form) {
-    using Traits = MethodTraits<decltype(M)>;
-    return QVariant::fromValue(typename Traits::Event(static_cast<typename Traits::Class*>(form), M));
-}
-
-#define PUBLISHED_METHOD(Class, Method)                                                                      \
-    TMethodBinding {                                                                                         \
-#Method, &BindMethod < &Class::Method>                                                               \
-    }
-
 class TCustomForm : public TWinControl {
     Q_OBJECT
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -373,67 +270,6 @@ private:
     bool FTerminated = false;
 };
 
-class TScreen : public TComponent {
-    Q_OBJECT
-public:
-    // fonts: the installed families as the font enumeration reports them.
-    explicit TScreen(const QStringList& fonts, int pixelsPerInch = 0);
-    ~TScreen() override;
-
-    TStrings* Fonts() const { return FFonts.get(); }
-    int PixelsPerInch() const { return FPixelsPerInch; }
-    void SetPixelsPerInch(int v) { FPixelsPerInch = v; }
-    TCursor Cursor() const { return FCursor; }
-    void SetCursor(TCursor value);
-    QCursor CursorShape(TCursor id) const;
-    void SetCursors(TCursor id, const QCursor& cursor) { FCursors[id] = cursor; }
-    bool HasCursor(TCursor id) const { return FCursors.contains(id) || id <= 0; }
-
-    // Line height (ascent plus descent, pixels) of a font, from face metrics
-    // without making a font engine; falls back to Qt's metrics once per font.
-    int FontLineHeight(const TFont& font);
-    // Reads ahead, on all cores, what FontLineHeight will need for these families in
-    // this style (bold and italic count); a hint that changes no answer.
-    void PrepareFontLineHeights(const QStringList& families, TFontStyles style);
-    TFaceMetrics* FaceMetrics() const { return FFaceMetrics.get(); }
-    // Also hands Qt's default font to QtFamily (menus and dialogs use it).
-    void SetFaceMetrics(std::unique_ptr<TFaceMetrics> m);
-
-    // The family name to give Qt for a font name: the name itself when it is an
-    // installed family, otherwise the installed family the font configuration
-    // substitutes for it (what Qt would end up showing too). Qt resolves a name it
-    // does not list by filtering a fallback list of every installed family against
-    // its own family list, which costs seconds with thousands of families; a generic
-    // name ("Sans Serif") it lists but resolves the same way. Memoised per name.
-    QString QtFamily(const QString& name);
-    // The same for a style: a bare name of a family several foundries ship becomes
-    // "Family [Foundry]" with the foundry of the face the font configuration prefers for
-    // that style, which Qt then draws (given the bare name it picks one by its own rules).
-    QString QtFamily(const QString& name, bool bold, bool italic);
-    // Names QtFamily had to ask the font configuration about (for tests).
-    int FamilySubstitutions() const { return FFamilySubstitutions; }
-
-    // Adds families made available while the program runs (font files opened for the run);
-    // returns those that were not installed yet, in the given order, each once.
-    QStringList AddFonts(const QStringList& families);
-
-private:
-    std::unique_ptr<TStrings> FFonts;
-    int FPixelsPerInch = 96;
-    TCursor FCursor = crDefault;
-    std::map<TCursor, QCursor> FCursors;
-    std::unique_ptr<TFaceMetrics> FFaceMetrics;
-    QHash<QString, int> FLineHeights;
-    QSet<QString> FInstalledFolded; // case-folded family names, "[foundry]" dropped
-    QHash<QString, QString> FQtFamilies;
-    int FFamilySubstitutions = 0;
-};
-
-// Qt's family list with each family once: Qt lists a family several foundries ship once
-// per foundry as "Family [Foundry]"; such entries become the bare name, and names that
-// differ only in case count as one (the first spelling is kept). Linear in the list.
-QStringList DistinctFamilies(const QStringList& qtFamilies);
-
-// The program-wide objects; the main procedure (or a test) creates them.
+// The program-wide application; the main procedure (or a test) creates it. The screen is
+// in Screen.h.
 extern TApplication* Application;
-extern TScreen* Screen;

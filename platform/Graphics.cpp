@@ -1,9 +1,9 @@
 #include "Graphics.h"
 
 #include "FaceMetrics.h"
-#include "Forms.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPalette>
 
 #include <algorithm>
@@ -49,7 +49,8 @@ QColor ColorToQColor(TColor color) {
 }
 
 static int ScreenPPI() {
-    return Screen ? Screen->PixelsPerInch() : 96;
+    const TFontScreen* screen = TFontScreen::Current();
+    return screen ? screen->PixelsPerInch() : 96;
 }
 
 TFont::TFont(QObject* parent) : TPersistent(parent) {}
@@ -100,10 +101,11 @@ QFont TFont::ToQFont() const {
     // A listed family whose file is a FIFO or otherwise unreadable would hang FreeType
     // when Qt opens it; such a font shows in the default family instead.
     const bool bold = FStyle.testFlag(fsBold), italic = FStyle.testFlag(fsItalic);
-    const TFaceMetrics* metrics = Screen ? Screen->FaceMetrics() : nullptr;
+    TFontScreen* screen = TFontScreen::Current();
+    const TFaceMetrics* metrics = screen ? screen->FaceMetrics() : nullptr;
     QFont f = metrics && metrics->unreadable(FName, bold, italic)
                   ? QFont()
-                  : QFont(Screen ? Screen->QtFamily(FName, bold, italic) : FName);
+                  : QFont(screen ? screen->QtFamily(FName, bold, italic) : FName);
     f.setPixelSize(std::max(1, PixelSize()));
     f.setBold(bold);
     f.setItalic(italic);
@@ -198,4 +200,17 @@ bool IdentToInt(const QString& ident, int& value) {
             return true;
         }
     return false;
+}
+
+void Frame3D(QPainter& p, QRect& r, const QColor& topLeft, const QColor& bottomRight, int width) {
+    for (int i = 0; i < width; ++i) {
+        const int l = r.left(), t = r.top(), rr = r.left() + r.width() - 1, b = r.top() + r.height() - 1;
+        p.setPen(topLeft);
+        p.drawLine(l, b, l, t);
+        p.drawLine(l, t, rr, t);
+        p.setPen(bottomRight);
+        p.drawLine(rr, t, rr, b);
+        p.drawLine(rr, b, l, b);
+        r.adjust(1, 1, -1, -1);
+    }
 }

@@ -1,4 +1,4 @@
-// Fonts, colours and pictures.
+// Fonts, colours, pictures and frame drawing.
 #pragma once
 
 #include "Classes.h"
@@ -7,8 +7,31 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QRect>
+
+class QPainter;
+class TFaceMetrics;
 
 QColor ColorToQColor(TColor color);
+
+// What fonts ask of the screen they are drawn on: its resolution and the family names Qt
+// is given. The program's screen (TScreen, Screen.h) answers while it exists; without one,
+// fonts take 96 pixels per inch and hand Qt their names as they are.
+class TFontScreen {
+public:
+    virtual ~TFontScreen() = default;
+    virtual int PixelsPerInch() const = 0;
+    virtual TFaceMetrics* FaceMetrics() const = 0;
+    virtual QString QtFamily(const QString& name, bool bold, bool italic) = 0;
+
+    static TFontScreen* Current() { return FCurrent; }
+
+protected:
+    static void SetCurrent(TFontScreen* screen) { FCurrent = screen; }
+
+private:
+    static inline TFontScreen* FCurrent = nullptr;
+};
 
 // Rounded a * b / c, as the window system computes point and pixel conversions;
 // -1 when c is 0 or the result lies beyond ±2147483647.
@@ -81,3 +104,6 @@ private:
     QImage FImage;
 };
 using TBitmap = TPicture;
+
+// Draws a Windows-style 3-D frame: raised has light top-left edges, lowered the reverse.
+void Frame3D(QPainter& p, QRect& r, const QColor& topLeft, const QColor& bottomRight, int width);

@@ -1,7 +1,5 @@
 #include "Menus.h"
 
-#include "Controls.h"
-
 #include <QAction>
 #include <QCursor>
 #include <QMenu>
@@ -16,46 +14,6 @@ TShortCut ShortCut(Word key, TShiftState shift) {
     if (shift.testFlag(ssCtrl)) r |= scCtrl;
     if (shift.testFlag(ssAlt)) r |= scAlt;
     return r;
-}
-
-int VirtualKeyToQtKey(Word key) {
-    if (key >= 'A' && key <= 'Z') return Qt::Key_A + (key - 'A');
-    if (key >= '0' && key <= '9') return Qt::Key_0 + (key - '0');
-    if (key >= VK_F1 && key < VK_F1 + 24) return Qt::Key_F1 + (key - VK_F1);
-    switch (key) {
-    case VK_ESCAPE:
-        return Qt::Key_Escape;
-    case 13:
-        return Qt::Key_Return;
-    case 9:
-        return Qt::Key_Tab;
-    case 8:
-        return Qt::Key_Backspace;
-    case 32:
-        return Qt::Key_Space;
-    case 33:
-        return Qt::Key_PageUp;
-    case 34:
-        return Qt::Key_PageDown;
-    case 35:
-        return Qt::Key_End;
-    case 36:
-        return Qt::Key_Home;
-    case 37:
-        return Qt::Key_Left;
-    case 38:
-        return Qt::Key_Up;
-    case 39:
-        return Qt::Key_Right;
-    case 40:
-        return Qt::Key_Down;
-    case 45:
-        return Qt::Key_Insert;
-    case 46:
-        return Qt::Key_Delete;
-    default:
-        return 0;
-    }
 }
 
 QKeySequence ShortCutToKeySequence(TShortCut shortCut) {

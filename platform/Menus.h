@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Classes.h"
+#include "Keys.h"
 #include "Types.h"
 
 #include <QKeySequence>
@@ -24,8 +25,6 @@ TShortCut ShortCut(Word key, TShiftState shift);
 QKeySequence ShortCutToKeySequence(TShortCut shortCut);
 // The text a menu shows for a shortcut ("Ctrl+I", "F1").
 QString ShortCutToText(TShortCut shortCut);
-// Qt's key for a virtual key code (0 when there is none).
-int VirtualKeyToQtKey(Word key);
 
 class TMenuItem : public TComponent {
     Q_OBJECT

@@ -8,11 +8,15 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
 #include <cstdlib>
+
+// Show commands a stored placement may hold besides those the forms write.
+static constexpr unsigned SW_SHOW = 5, SW_MINIMIZE = 6, SW_RESTORE = 9;
 
 // ---------------------------------------------------------------------------
 // Default names
@@ -204,16 +208,16 @@ void ReadWindowPlacement(TCustomForm* form, TObject* store, const QString& secti
         if (IsMainForm(form) && form->FormStyle() == fsMDIForm) state = wsMaximized;
         wp.showCmd = unsigned(StoreReadInteger(store, section, QStringLiteral("ShowCmd"), 0));
         switch (wp.showCmd) {
-        case 1:
-        case 5:
-        case 9:
+        case SW_SHOWNORMAL:
+        case SW_SHOW:
+        case SW_RESTORE:
             state = wsNormal;
             break;
-        case 2:
-        case 6:
+        case SW_SHOWMINIMIZED:
+        case SW_MINIMIZE:
             state = wsMinimized;
             break;
-        case 3:
+        case SW_SHOWMAXIMIZED:
             state = wsMaximized;
             break;
         default:
@@ -552,13 +556,7 @@ void TFormPlacement::ApplyPreventResize() {
     if (FPreventResize) FMaximizeAllowed = form->BorderIcons().testFlag(biMaximize);
     {
         // Changing the icons must not save or restore anything meanwhile.
-        const bool active = FActive;
-        FActive = false;
-        struct Restore {
-            bool& flag;
-            bool value;
-            ~Restore() { flag = value; }
-        } restore{FActive, active};
+        const QScopedValueRollback inactive(FActive, false);
         TBorderIcons icons = form->BorderIcons();
         icons.setFlag(biMaximize, !FPreventResize && FMaximizeAllowed && form->BorderStyle() != bsDialog);
         form->SetBorderIcons(icons);

@@ -5,6 +5,7 @@
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
+#include "WhenShown.h"
 #include "unit1.h"
 
 #include <QCheckBox>
@@ -123,6 +124,8 @@ private slots:
     void onlyFieldsInViewGetWidgets();
     void textPageReadiesTheNextFacesOfTheFieldsInView();
     void neighboursAreReadiedOnlyOnceTheWindowShows();
+    void workWaitingForTheWindowRunsOnceItShowsOrAtItsLimit();
+    void mainWindowBarIsInert();
     void resizeLaysOutAndRefreshesWhicheverPageShows();
     void refreshShowsHourglassAndPaintedSplash();
     void noWindowButTheFormsAppears();
@@ -601,6 +604,86 @@ void TestUnit1::onlyFieldsInViewGetWidgets() {
     Form1->ScrollBox1->VertScrollBar()->SetPosition(0);
     QCoreApplication::processEvents();
     QCOMPARE(qobject_cast<QLineEdit*>(fields[0]->Widget())->text(), typed);
+}
+
+void TestUnit1::workWaitingForTheWindowRunsOnceItShowsOrAtItsLimit() {
+    using namespace std::chrono_literals;
+    TestEnvironment env;
+    {
+        // Shown later: nothing before, once after, not again on the next showing.
+        TForm form(nullptr);
+        int runs = 0;
+        WhenShown(
+            &form, [&] { return form.Exposed(); }, 30s, [&] { ++runs; });
+        QTest::qWait(200);
+        QCOMPARE(runs, 0);
+        form.Show();
+        QTRY_COMPARE(runs, 1);
+        QVERIFY(form.Exposed());
+        form.Hide();
+        form.Show();
+        QTest::qWait(200);
+        QCOMPARE(runs, 1);
+    }
+    {
+        // Never shown: once, at the limit.
+        TForm form(nullptr);
+        int runs = 0;
+        WhenShown(
+            &form, [] { return false; }, 600ms, [&] { ++runs; });
+        QTest::qWait(200);
+        QCOMPARE(runs, 0);
+        QTRY_COMPARE(runs, 1);
+        QTest::qWait(700);
+        QCOMPARE(runs, 1);
+    }
+    {
+        // Ready already: at the next turn, not inside the call.
+        TForm form(nullptr);
+        int runs = 0;
+        WhenShown(
+            &form, [] { return true; }, 30s, [&] { ++runs; });
+        QCOMPARE(runs, 0);
+        QTRY_COMPARE(runs, 1);
+    }
+    {
+        // The form gone first: never.
+        int runs = 0;
+        auto form = std::make_unique<TForm>(nullptr);
+        WhenShown(
+            form.get(), [] { return true; }, 50ms, [&] { ++runs; });
+        form.reset();
+        QTest::qWait(200);
+        QCOMPARE(runs, 0);
+    }
+}
+
+// The splitter between the list and the pages has nothing to resize: it neither shows the
+// resize cursor nor moves the panels.
+void TestUnit1::mainWindowBarIsInert() {
+    TestEnvironment env{{QStringLiteral("DejaVu Sans")}};
+    Application->CreateForm(Form1);
+    std::unique_ptr<TForm1> owner(Form1);
+    TRxSplitter* bar = Form1->RxSplitter1;
+    QCOMPARE(bar->ControlFirst(), nullptr);
+    QCOMPARE(bar->ControlSecond(), Form1->Panel2);
+    QCOMPARE(bar->BoundsRect(), QRect(241, 0, 6, Form1->Panel1->Height()));
+    QCOMPARE(bar->Cursor(), crDefault);
+    Form1->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(Form1->Widget()));
+    QVERIFY(!bar->Widget()->testAttribute(Qt::WA_SetCursor));
+    const QRect panel1 = Form1->Panel1->BoundsRect(), panel2 = Form1->Panel2->BoundsRect();
+    auto at = [&](int x) { return Form1->Widget()->mapFromGlobal(bar->ClientToScreen(QPoint(x, 100))); };
+    QWindow* win = Form1->Widget()->windowHandle();
+    QTest::mousePress(win, Qt::LeftButton, {}, at(3));
+    QVERIFY(!bar->Tracking());
+    QCOMPARE(QWidget::mouseGrabber(), nullptr);
+    QTest::mouseMove(win, at(80));
+    QTest::mouseRelease(win, Qt::LeftButton, {}, at(80));
+    QCOMPARE(Form1->Panel1->BoundsRect(), panel1);
+    QCOMPARE(Form1->Panel2->BoundsRect(), panel2);
+    owner.reset();
+    Form1 = nullptr;
 }
 
 void TestUnit1::neighboursAreReadiedOnlyOnceTheWindowShows() {

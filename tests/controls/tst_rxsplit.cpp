@@ -2,7 +2,6 @@
 
 #include "RXSplit.h"
 #include "StdCtrls.h"
-#include "unit1.h"
 
 #include <QMenuBar>
 #include <QWindow>
@@ -703,31 +702,6 @@ private slots:
         }
         QVERIFY2(message.contains(QLatin1String("Zeile 3")) && message.contains(QLatin1String("LimitOffset")),
                  qPrintable(message));
-    }
-
-    void mainWindowBarIsInert() {
-        Application->CreateForm(Form1);
-        std::unique_ptr<TForm1> owner(Form1);
-        TRxSplitter* bar = Form1->RxSplitter1;
-        QCOMPARE(bar->ControlFirst(), nullptr);
-        QCOMPARE(bar->ControlSecond(), Form1->Panel2);
-        QCOMPARE(bar->BoundsRect(), QRect(241, 0, 6, Form1->Panel1->Height()));
-        QCOMPARE(bar->Cursor(), crDefault);
-        Form1->Show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form1->Widget()));
-        QVERIFY(!bar->Widget()->testAttribute(Qt::WA_SetCursor));
-        const QRect panel1 = Form1->Panel1->BoundsRect(), panel2 = Form1->Panel2->BoundsRect();
-        auto at = [&](int x) { return Form1->Widget()->mapFromGlobal(bar->ClientToScreen(QPoint(x, 100))); };
-        QWindow* win = Form1->Widget()->windowHandle();
-        QTest::mousePress(win, Qt::LeftButton, {}, at(3));
-        QVERIFY(!bar->Tracking());
-        QCOMPARE(QWidget::mouseGrabber(), nullptr);
-        QTest::mouseMove(win, at(80));
-        QTest::mouseRelease(win, Qt::LeftButton, {}, at(80));
-        QCOMPARE(Form1->Panel1->BoundsRect(), panel1);
-        QCOMPARE(Form1->Panel2->BoundsRect(), panel2);
-        owner.reset();
-        Form1 = nullptr;
     }
 };
 

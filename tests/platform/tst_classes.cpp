@@ -52,6 +52,7 @@ private slots:
     void sortedListIgnoresCaseAndKeepsArrivalOrderOfEquals();
     void eventIsUnassignedWhenReceiverIsGone();
     void fontPointsAndPixels();
+    void fontsOutliveTheScreen();
     void guardHandsErrorsToTheReport();
 };
 
@@ -305,6 +306,20 @@ void TestClasses::fontPointsAndPixels() {
     QCOMPARE(f.ToQFont().pixelSize(), TFont::MaxPixelSize);
     f.SetSize(INT_MAX); // no pixel size for that: MulDiv's -1
     QCOMPARE(f.Height(), 1);
+}
+
+void TestClasses::fontsOutliveTheScreen() {
+    TFont f;
+    f.SetHeight(-20);
+    {
+        TestEnvironment env({}, 120);
+        QCOMPARE(f.Size(), 12);
+    }
+    // With the screen gone a font neither asks it (it is freed) nor keeps its resolution:
+    // 96 pixels per inch, and Qt gets the name as it stands.
+    QCOMPARE(f.Size(), 15);
+    f.SetName(QStringLiteral("No Such Family Here"));
+    QCOMPARE(f.ToQFont().family(), QStringLiteral("No Such Family Here"));
 }
 
 void TestClasses::guardHandsErrorsToTheReport() {

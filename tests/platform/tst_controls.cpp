@@ -4,6 +4,7 @@
 
 #include "ComCtrls.h"
 #include "ExtCtrls.h"
+#include "ScrollBox.h"
 #include "StdCtrls.h"
 
 #include <QLineEdit>

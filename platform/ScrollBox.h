@@ -1,0 +1,81 @@
+// The scroll box: a container whose children move as it scrolls.
+#pragma once
+
+#include "Controls.h"
+
+class QScrollBar;
+
+class TControlScrollBar : public TPersistent {
+    Q_OBJECT
+    Q_PROPERTY(int Position READ Position WRITE SetPosition)
+    Q_PROPERTY(bool Visible READ Visible WRITE SetVisible)
+public:
+    explicit TControlScrollBar(class TScrollBox* box) : FBox(box) {}
+    int Position() const;
+    void SetPosition(int value);
+    bool Visible() const { return FVisible; }
+    void SetVisible(bool value);
+    // Extent of the scrolled content.
+    int Range() const;
+
+private:
+    class TScrollBox* FBox;
+    bool FVisible = true;
+};
+
+// A scrolling container. Children keep their positions relative to the visible
+// origin, so scrolling moves them. Only children in or near view get a widget:
+// a box with thousands of children costs no more to show than one with a few.
+class TScrollBox : public TWinControl {
+    Q_OBJECT
+    Q_PROPERTY(TControlScrollBar* HorzScrollBar READ HorzScrollBar)
+    Q_PROPERTY(TControlScrollBar* VertScrollBar READ VertScrollBar)
+    Q_PROPERTY(Types::TFormBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
+public:
+    explicit TScrollBox(TComponent* AOwner);
+    ~TScrollBox() override;
+    TControlScrollBar* HorzScrollBar() const { return FHorz.get(); }
+    TControlScrollBar* VertScrollBar() const { return FVert.get(); }
+    TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+    void SetBorderStyle(TFormBorderStyle v);
+
+    int ClientWidth() const override;
+    int ClientHeight() const override;
+    QWidget* ClientWidget() const override;
+    int ScrollPosition() const { return FPosition; }
+    void ScrollTo(int position);
+    int ContentHeight() const;
+    int MaxScrollPosition() const;
+    // Number of children that currently have a widget (for measurements and tests).
+    int RealizedCount() const;
+
+protected:
+    friend class TControlScrollBar;
+    QWidget* CreateWidget(QWidget* parentWidget) override;
+    void InitWidget(QWidget* w) override;
+    bool WidgetEvent(QEvent* event) override;
+    void CreateChildHandles() override;
+    void ChildBoundsChanged(TControl* c) override;
+    void VisibleChanged() override;
+    void BoundsChanged(bool sizeChanged) override;
+    void InsertControl(TControl* c) override;
+    void RemoveControl(TControl* c) override;
+    // Gives widgets to the children in view (and soon after to those within half a
+    // page of it), takes them from the rest.
+    void UpdateRealized();
+    void ScheduleBand();
+    void ScheduleUpdate();
+    void UpdateScrollBar();
+    int BorderWidth() const { return FBorderStyle == bsSingle ? 2 : 0; }
+    bool ScrollBarShown() const;
+
+    std::unique_ptr<TControlScrollBar> FHorz, FVert;
+    TFormBorderStyle FBorderStyle = bsSingle;
+    int FPosition = 0;
+    mutable int FContentHeight = 0;
+    mutable bool FContentDirty = true;
+    bool FUpdateScheduled = false;
+    bool FBandScheduled = false;
+    QPointer<QScrollBar> FScrollBar;
+    QPointer<QWidget> FViewport;
+};
