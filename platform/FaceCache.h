@@ -3,7 +3,7 @@
 // for the generic names, with a digest of what those matches depended on.
 #pragma once
 
-#include "FaceMetrics.h"
+#include "FaceTypes.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -3,7 +3,7 @@
 // digest of the configuration those matches depend on.
 #pragma once
 
-#include "FaceMetrics.h"
+#include "FaceTypes.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -669,7 +669,7 @@ std::optional<int> TFaceMetrics::lineHeight(const QString& family, int pixelSize
                                             bool italic) const {
     if (pixelSize < 1 || pixelSize > kMaxPixelSize) return std::nullopt;
     const auto m = find(family, bold, italic);
-    return m ? lineHeightOf(*m, pixelSize) : std::nullopt;
+    return m ? FaceMetricsDetail::lineHeightOf(*m, pixelSize) : std::nullopt;
 }
 
 bool TFaceMetrics::unreadable(const QString& family, bool bold, bool italic) const {
@@ -753,4 +753,18 @@ TFaceMetrics TFaceMetrics::fromFaces(std::vector<TFaceInfo> faces, QString cache
     impl->source = Impl::Source::Faces;
     impl->explicitFaces = std::move(faces);
     return TFaceMetrics(std::move(impl));
+}
+
+std::optional<TFaceVMetrics> TFaceMetrics::readFile(const QString& file, int fcIndex) {
+    if (fcIndex < 0) return std::nullopt;
+    const auto m = measureFile(file, quint32(fcIndex) & 0xFFFF);
+    return m ? m->metrics : std::nullopt;
+}
+
+int TFaceMetrics::scaleToPixels(int designUnits, int pixelSize, int unitsPerEm) {
+    return FaceMetricsDetail::scaleToPixels(designUnits, pixelSize, unitsPerEm);
+}
+
+std::optional<int> TFaceMetrics::lineHeightOf(const TFaceVMetrics& m, int pixelSize) {
+    return FaceMetricsDetail::lineHeightOf(m, pixelSize);
 }

@@ -513,19 +513,13 @@ std::optional<TMeasured> FaceMetricsDetail::measureFile(const QString& path, qui
     return TMeasured{file.size(), file.mtimeNs(), parseFace(file, faceIndex)};
 }
 
-// ---- TFaceMetrics: one file, and pixels --------------------------------------------
-
-std::optional<TFaceVMetrics> TFaceMetrics::readFile(const QString& file, int fcIndex) {
-    if (fcIndex < 0) return std::nullopt;
-    const auto m = measureFile(file, quint32(fcIndex) & 0xFFFF);
-    return m ? m->metrics : std::nullopt;
-}
+// ---- pixels ----------------------------------------------------------------------
 
 // Qt scales design units to 26.6 fixed point, rounding to nearest with halves away from
 // zero, and QFontMetrics then rounds that to whole pixels with halves going up. Matching
 // both steps matters: plain ceil() or a single rounding of the exact ratio is off by one
 // for many fonts and sizes.
-int TFaceMetrics::scaleToPixels(int designUnits, int pixelSize, int unitsPerEm) {
+int FaceMetricsDetail::scaleToPixels(int designUnits, int pixelSize, int unitsPerEm) {
     if (unitsPerEm <= 0) return 0;
     // With the size bounded, |num| < 2^31 * 2^17 * 2^6 stays far inside 64 bits.
     const qint64 num = qint64(designUnits) * std::clamp(pixelSize, 0, kMaxPixelSize) * 64;
@@ -536,7 +530,7 @@ int TFaceMetrics::scaleToPixels(int designUnits, int pixelSize, int unitsPerEm) 
     return int(std::clamp<qint64>(px, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-std::optional<int> TFaceMetrics::lineHeightOf(const TFaceVMetrics& m, int pixelSize) {
+std::optional<int> FaceMetricsDetail::lineHeightOf(const TFaceVMetrics& m, int pixelSize) {
     if (pixelSize < 1 || pixelSize > kMaxPixelSize || !plausibleMetrics(m)) return std::nullopt;
     if (m.scaling == TFaceVMetrics::Scaling::Type1) {
         // FreeType's size metrics: y_scale = FT_DivFix(ppem in 26.6, units per em), each

@@ -4,7 +4,7 @@
 // bytes needed are read.
 #pragma once
 
-#include "FaceMetrics.h"
+#include "FaceTypes.h"
 
 #include <QString>
 
@@ -59,6 +59,13 @@ struct TMeasured {
     qint64 mtimeNs = 0;
     std::optional<TFaceVMetrics> metrics;
 };
+
+// Pixels for a design-unit distance at a pixel size (taken within 0..100000), rounded as
+// Qt's font engine rounds an sfnt face's ascent and descent; a result beyond int saturates.
+// A face's ascent + descent in pixels, rounded as m.scaling says; nullopt for a size
+// outside 1..100000 or metrics no font file can give.
+int scaleToPixels(int designUnits, int pixelSize, int unitsPerEm);
+std::optional<int> lineHeightOf(const TFaceVMetrics& m, int pixelSize);
 
 // nullopt if the file cannot be opened as a regular file at all. faceIndex is the face
 // within a collection (FC_INDEX's low 16 bits).
