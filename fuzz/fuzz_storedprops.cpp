@@ -154,6 +154,8 @@ public:
     void EraseSection(const QString& section) override {
         std::erase_if(items, [&](const auto& item) { return item.first.startsWith(section + u'|'); });
     }
+    // Nothing is replayed onto a file here, so there is no base to note.
+    void NoteUnchanged(const QString&, const QString&, const QString&) override {}
 
 protected:
     bool Parse(const QByteArray&) override { return true; }
@@ -161,6 +163,7 @@ protected:
     void Clear() override {}
     [[noreturn]] void ReadFailed() const override { throw EIniFileException(QStringLiteral("read")); }
     [[noreturn]] void WriteFailed() const override { throw EIniFileException(QStringLiteral("write")); }
+    [[noreturn]] void Raise(const QString& message) const override { throw EIniFileException(message); }
 };
 
 struct TFuzzFormSet {
