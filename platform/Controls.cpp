@@ -47,10 +47,10 @@ TControl::~TControl() {
 void TControl::SetBounds(int left, int top, int width, int height) {
     width = std::max(0, width);
     height = std::max(0, height);
-    if (left == FLeft && top == FTop && width == FWidth && height == FHeight) return;
+    if (left == FLeft && top == Top() && width == FWidth && height == FHeight) return;
     const bool sizeChanged = width != FWidth || height != FHeight;
     FLeft = left;
-    FTop = top;
+    FTop = top + ScrollOffset();
     FWidth = width;
     FHeight = height;
     BoundsChanged(sizeChanged);
@@ -60,20 +60,20 @@ void TControl::SetBounds(int left, int top, int width, int height) {
 
 void TControl::SetBoundsFromLayout(const QRect& r) {
     const int w = std::max(0, r.width()), h = std::max(0, r.height());
-    if (r.left() == FLeft && r.top() == FTop && w == FWidth && h == FHeight) return;
+    if (r.left() == FLeft && r.top() == Top() && w == FWidth && h == FHeight) return;
     const bool sizeChanged = w != FWidth || h != FHeight;
     FLeft = r.left();
-    FTop = r.top();
+    FTop = r.top() + ScrollOffset();
     FWidth = w;
     FHeight = h;
     BoundsChanged(sizeChanged);
     if (FParent) FParent->ChildBoundsChanged(this);
 }
 
-void TControl::ShiftVertically(int delta) {
-    if (delta == 0) return;
-    FTop += delta;
-    BoundsChanged(false);
+void TControl::FollowScrolling(const int* position) {
+    const int top = Top();
+    FScrollPosition = position;
+    FTop = top + ScrollOffset();
 }
 
 void TControl::BoundsChanged(bool sizeChanged) {
@@ -82,7 +82,7 @@ void TControl::BoundsChanged(bool sizeChanged) {
 }
 
 void TControl::ApplyGeometry() {
-    if (FWidget) FWidget->setGeometry(FLeft, FTop, FWidth, FHeight);
+    if (FWidget) FWidget->setGeometry(FLeft, Top(), FWidth, FHeight);
 }
 
 void TControl::Resize() {
@@ -90,7 +90,7 @@ void TControl::Resize() {
 }
 
 QPoint TControl::ClientOrigin() const {
-    return {FLeft, FTop};
+    return {FLeft, Top()};
 }
 
 // Client coordinates are those of the widget the children sit in: below a
@@ -250,6 +250,7 @@ void TControl::HandleNeeded() {
     QWidget* w = CreateWidget(FParent->ClientWidget());
     FWidget = w;
     InitWidget(w);
+    if (FParent) FParent->ChildRealized(this);
 }
 
 void TControl::CreateWidgetIn(QWidget* parentWidget) {
@@ -257,6 +258,7 @@ void TControl::CreateWidgetIn(QWidget* parentWidget) {
     QWidget* w = CreateWidget(parentWidget);
     FWidget = w;
     InitWidget(w);
+    if (FParent) FParent->ChildRealized(this);
 }
 
 void TControl::DestroyHandle() {
@@ -274,7 +276,7 @@ QWidget* TControl::CreateWidget(QWidget* parentWidget) {
 }
 
 void TControl::InitWidget(QWidget* w) {
-    w->setGeometry(FLeft, FTop, FWidth, FHeight);
+    w->setGeometry(FLeft, Top(), FWidth, FHeight);
     w->setFont(FFont->ToQFont());
     w->setEnabled(FEnabled);
     if (FShowHint) w->setToolTip(FHint);

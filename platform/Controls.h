@@ -52,15 +52,16 @@ public:
     ~TControl() override;
 
     int Left() const { return FLeft; }
-    int Top() const { return FTop; }
+    // Relative to the parent's visible origin (a scrolling parent's children move as it scrolls).
+    int Top() const { return FTop - ScrollOffset(); }
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
-    void SetLeft(int v) { SetBounds(v, FTop, FWidth, FHeight); }
+    void SetLeft(int v) { SetBounds(v, Top(), FWidth, FHeight); }
     void SetTop(int v) { SetBounds(FLeft, v, FWidth, FHeight); }
-    void SetWidth(int v) { SetBounds(FLeft, FTop, v, FHeight); }
-    void SetHeight(int v) { SetBounds(FLeft, FTop, FWidth, v); }
+    void SetWidth(int v) { SetBounds(FLeft, Top(), v, FHeight); }
+    void SetHeight(int v) { SetBounds(FLeft, Top(), FWidth, v); }
     virtual void SetBounds(int left, int top, int width, int height);
-    QRect BoundsRect() const { return {FLeft, FTop, FWidth, FHeight}; }
+    QRect BoundsRect() const { return {FLeft, Top(), FWidth, FHeight}; }
     virtual QRect ClientRect() const { return {0, 0, ClientWidth(), ClientHeight()}; }
     virtual int ClientWidth() const { return FWidth; }
     virtual int ClientHeight() const { return FHeight; }
@@ -128,9 +129,12 @@ public:
     void CreateWidgetIn(QWidget* parentWidget);
     // Sets the bounds without asking the parent to realign (used by layouts).
     void SetBoundsFromLayout(const QRect& r);
-    // Moves the control up or down by delta without telling its parent: a scrolling parent
-    // moves all its children at once and knows what changed (the extent does not).
-    void ShiftVertically(int delta);
+    // A scrolling parent hands its scroll position: from then on the control's top follows
+    // it without being told of each step (nullptr: no longer). Thousands of children
+    // scroll at the cost of those with a widget.
+    void FollowScrolling(const int* position);
+    // The scrolling parent moved: the widget goes where Top() now says.
+    void ParentScrolled() { BoundsChanged(false); }
     void Repaint();
     void Invalidate();
 
@@ -182,7 +186,11 @@ protected:
     // clicks itself (buttons, check boxes) fire from that signal instead.
     virtual void ClickFromWidget();
 
+    int ScrollOffset() const { return FScrollPosition ? *FScrollPosition : 0; }
+
+    // FTop is within the scrolled content for a child of a scrolling parent.
     int FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
+    const int* FScrollPosition = nullptr;
     TAlign FAlign = alNone;
     bool FVisible = true;
     bool FEnabled = true;
@@ -281,6 +289,8 @@ protected:
     virtual void CreateChildHandles();
     // A child's bounds changed (used by containers that track their content).
     virtual void ChildBoundsChanged(TControl*) {}
+    // A child has just made its widget.
+    virtual void ChildRealized(TControl*) {}
     void InitWidget(QWidget* w) override;
     void FontChanged() override;
     void BoundsChanged(bool sizeChanged) override;

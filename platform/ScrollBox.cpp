@@ -34,7 +34,11 @@ TScrollBox::TScrollBox(TComponent* AOwner)
     FHeight = 41;
 }
 
-TScrollBox::~TScrollBox() = default;
+TScrollBox::~TScrollBox() {
+    // Children that outlive the box must not follow its position any longer.
+    for (auto* c : FControls)
+        c->FollowScrolling(nullptr);
+}
 
 void TScrollBox::SetBorderStyle(TFormBorderStyle v) {
     FBorderStyle = v;
@@ -82,16 +86,12 @@ int TScrollBox::RealizedCount() const {
 
 void TScrollBox::ScrollTo(int position) {
     position = std::clamp(position, 0, MaxScrollPosition());
-    const int delta = FPosition - position;
-    if (delta == 0) return;
+    if (position == FPosition) return;
+    // Every child's top follows the position by itself; only widgets need moving. The
+    // content's extent and the children's order stay as they were.
     FPosition = position;
-    // Children keep positions relative to the visible origin: scrolling moves them. All
-    // move together, so the content's extent stays as it was and nobody is told one by one
-    // (with thousands of children that was most of a scroll step).
-    const bool contentKnown = !FContentDirty;
-    for (auto* c : FControls)
-        c->ShiftVertically(delta);
-    FContentDirty = !contentKnown;
+    for (auto* c : FRealized)
+        if (c->HandleAllocated()) c->ParentScrolled();
     UpdateScrollBar();
     UpdateRealized();
 }
@@ -154,23 +154,45 @@ void TScrollBox::ScheduleUpdate() {
     });
 }
 
+void TScrollBox::ForEachWithin(int top, int bottom, const std::function<bool(TControl*)>& f) {
+    if (FIndexDirty) {
+        FByTop = FControls;
+        const auto byTop = [](const TControl* a, const TControl* b) { return a->Top() < b->Top(); };
+        if (!std::is_sorted(FByTop.begin(), FByTop.end(), byTop))
+            std::stable_sort(FByTop.begin(), FByTop.end(), byTop);
+        FTallest = 0;
+        for (auto* c : FByTop)
+            FTallest = std::max(FTallest, c->Height());
+        FIndexDirty = false;
+    }
+    // A child reaching into the range starts at most the tallest child's height above it.
+    auto it = std::partition_point(FByTop.begin(), FByTop.end(),
+                                   [&](const TControl* c) { return c->Top() <= top - FTallest; });
+    for (; it != FByTop.end() && (*it)->Top() < bottom; ++it)
+        if ((*it)->Visible() && (*it)->Top() + (*it)->Height() > top && !f(*it)) return;
+}
+
 void TScrollBox::UpdateRealized() {
     // Only a box the user can see (its page showing, its window shown) needs widgets.
     if (!FViewport || !FVisible || !FViewport->isVisible()) return;
     const int h = ClientHeight();
     const int bandTop = -h / 2, bandBottom = h + h / 2;
-    bool bandWaiting = false;
-    for (auto* c : FControls) {
+    std::erase_if(FRealized, [&](TControl* c) {
+        if (!c->HandleAllocated()) return true;
         const bool inBand = c->Visible() && c->Top() < bandBottom && c->Top() + c->Height() > bandTop;
-        const bool inView = inBand && c->Top() < h && c->Top() + c->Height() > 0;
-        if (inView && !c->HandleAllocated()) {
+        if (inBand || !c->CanReleaseHandle()) return false;
+        c->DestroyHandle();
+        return true;
+    });
+    bool bandWaiting = false;
+    ForEachWithin(bandTop, bandBottom, [&](TControl* c) {
+        if (c->HandleAllocated()) return true;
+        if (c->Top() < h && c->Top() + c->Height() > 0)
             c->CreateWidgetIn(FViewport);
-        } else if (inBand && !c->HandleAllocated()) {
+        else
             bandWaiting = true;
-        } else if (!inBand && c->HandleAllocated() && c->CanReleaseHandle()) {
-            c->DestroyHandle();
-        }
-    }
+        return true;
+    });
     if (bandWaiting) ScheduleBand();
 }
 
@@ -185,18 +207,17 @@ void TScrollBox::ScheduleBand() {
         Guard([&] {
             if (!FViewport || !FVisible || !FViewport->isVisible()) return;
             const int h = ClientHeight();
-            const int bandTop = -h / 2, bandBottom = h + h / 2;
             int made = 0;
-            for (auto* c : FControls) {
-                const bool inBand = c->Visible() && c->Top() < bandBottom && c->Top() + c->Height() > bandTop;
-                if (!inBand || c->HandleAllocated()) continue;
+            ForEachWithin(-h / 2, h + h / 2, [&](TControl* c) {
+                if (c->HandleAllocated()) return true;
                 if (made == 2) {
                     ScheduleBand();
-                    return;
+                    return false;
                 }
                 c->CreateWidgetIn(FViewport);
                 ++made;
-            }
+                return true;
+            });
         });
     });
 }
@@ -207,27 +228,41 @@ void TScrollBox::CreateChildHandles() {
 
 void TScrollBox::ChildBoundsChanged(TControl*) {
     FContentDirty = true;
+    FIndexDirty = true;
     if (FVisible && HandleAllocated()) ScheduleUpdate();
 }
 
 void TScrollBox::InsertControl(TControl* c) {
     FContentDirty = true;
+    FIndexDirty = true;
+    c->FollowScrolling(&FPosition);
     TWinControl::InsertControl(c);
 }
 
 void TScrollBox::RemoveControl(TControl* c) {
     FContentDirty = true;
+    FIndexDirty = true;
+    std::erase(FRealized, c);
+    FByTop.clear(); // rebuilt when next needed; erasing one by one is quadratic when all go
     TWinControl::RemoveControl(c);
+    c->FollowScrolling(nullptr);
+}
+
+void TScrollBox::ChildRealized(TControl* c) {
+    if (std::find(FRealized.begin(), FRealized.end(), c) == FRealized.end()) FRealized.push_back(c);
 }
 
 void TScrollBox::VisibleChanged() {
     // Hidden, children are usually about to change (a refresh re-applies their fonts):
     // only those in view keep their widgets, so only their fonts reach Qt at once.
     if (!FVisible)
-        for (auto* c : FControls)
-            if (c->HandleAllocated() && !(c->Top() < ClientHeight() && c->Top() + c->Height() > 0) &&
-                c->CanReleaseHandle())
-                c->DestroyHandle();
+        std::erase_if(FRealized, [&](TControl* c) {
+            if (!c->HandleAllocated()) return true;
+            if ((c->Top() < ClientHeight() && c->Top() + c->Height() > 0) || !c->CanReleaseHandle())
+                return false;
+            c->DestroyHandle();
+            return true;
+        });
     TWinControl::VisibleChanged();
     if (FVisible) {
         UpdateScrollBar();

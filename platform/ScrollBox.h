@@ -3,6 +3,9 @@
 
 #include "Controls.h"
 
+#include <functional>
+#include <vector>
+
 class QScrollBar;
 
 class TControlScrollBar : public TPersistent {
@@ -23,9 +26,10 @@ private:
     bool FVisible = true;
 };
 
-// A scrolling container. Children keep their positions relative to the visible
-// origin, so scrolling moves them. Only children in or near view get a widget:
-// a box with thousands of children costs no more to show than one with a few.
+// A scrolling container. Children's positions are relative to the visible origin, so
+// scrolling moves them. Only children in or near view get a widget, and a scroll step
+// touches only those: a box with thousands of children costs no more to show or scroll
+// than one with a few.
 class TScrollBox : public TWinControl {
     Q_OBJECT
     Q_PROPERTY(TControlScrollBar* HorzScrollBar READ HorzScrollBar)
@@ -60,10 +64,14 @@ protected:
     void BoundsChanged(bool sizeChanged) override;
     void InsertControl(TControl* c) override;
     void RemoveControl(TControl* c) override;
+    void ChildRealized(TControl* c) override;
     // Gives widgets to the children in view (and soon after to those within half a
     // page of it), takes them from the rest.
     void UpdateRealized();
     void ScheduleBand();
+    // Calls f for each visible child that reaches into [top, bottom) of the view, found
+    // through the children ordered by position, not by looking at each.
+    void ForEachWithin(int top, int bottom, const std::function<bool(TControl*)>& f);
     void ScheduleUpdate();
     void UpdateScrollBar();
     int BorderWidth() const { return FBorderStyle == bsSingle ? 2 : 0; }
@@ -76,6 +84,12 @@ protected:
     mutable bool FContentDirty = true;
     bool FUpdateScheduled = false;
     bool FBandScheduled = false;
+    // The children by top (the order scrolling keeps), rebuilt when a child moves, comes or goes.
+    std::vector<TControl*> FByTop;
+    int FTallest = 0;
+    bool FIndexDirty = true;
+    // The children that have a widget (and perhaps some that lost it since).
+    std::vector<TControl*> FRealized;
     QPointer<QScrollBar> FScrollBar;
     QPointer<QWidget> FViewport;
 };

@@ -63,7 +63,7 @@ void TCustomLabel::SetWordWrap(bool value) {
 void TCustomLabel::AdjustBounds() {
     if (!FAutoSize || IsLoading() || FWordWrap) return;
     QFontMetrics fm(FFont->ToQFont());
-    SetBounds(FLeft, FTop, fm.horizontalAdvance(DisplayText()), fm.height());
+    SetBounds(FLeft, Top(), fm.horizontalAdvance(DisplayText()), fm.height());
 }
 
 void TCustomLabel::Loaded() {

@@ -49,6 +49,7 @@ private slots:
     void anEditHoldsWhatItsFieldCanShow();
     void scrollBoxGivesWidgetsOnlyToChildrenInView();
     void scrollingMovesChildrenAndClamps();
+    void scrollBoxFindsChildrenInAnyOrderAsTheyMove();
     void valuesAreClamped();
     void closeQueryAndCloseAction();
     void formWithClientSizeAndCentering();
@@ -204,6 +205,49 @@ void TestControls::scrollBoxGivesWidgetsOnlyToChildrenInView() {
     box->VertScrollBar()->SetPosition(20032);
     QCOMPARE(box->ContentHeight(), 40040);
     QCOMPARE(edits[1999]->Top(), 1999 * 20 - 20032);
+}
+
+void TestControls::scrollBoxFindsChildrenInAnyOrderAsTheyMove() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 300);
+    auto* box = new TScrollBox(&form);
+    box->SetParent(&form);
+    box->SetAlign(alClient);
+    // Made bottom first and mixed: the box may not count on its children's order.
+    std::vector<TPanel*> panels(1000);
+    for (int k = 0; k < 1000; ++k) {
+        const int i = (k * 7 + 3) % 1000;
+        panels[i] = new TPanel(&form);
+        panels[i]->SetParent(box);
+        panels[i]->SetBounds(0, i * 20, 200, 20);
+    }
+    form.Show();
+    QCoreApplication::processEvents();
+    QVERIFY(panels[0]->HandleAllocated() && panels[5]->HandleAllocated());
+    QVERIFY(!panels[100]->HandleAllocated());
+    box->VertScrollBar()->SetPosition(10000);
+    QCoreApplication::processEvents();
+    QVERIFY(panels[500]->HandleAllocated() && panels[505]->HandleAllocated());
+    QVERIFY(!panels[0]->HandleAllocated() && !panels[5]->HandleAllocated());
+    // Moved while scrolled: the top given is the one seen, and the widget comes or goes with it.
+    panels[0]->SetTop(40);
+    panels[502]->SetTop(5000);
+    QCoreApplication::processEvents();
+    QCOMPARE(panels[0]->Top(), 40);
+    QVERIFY(panels[0]->HandleAllocated());
+    QCOMPARE(panels[0]->Widget()->geometry(), panels[0]->BoundsRect());
+    QVERIFY(!panels[502]->HandleAllocated());
+    box->VertScrollBar()->SetPosition(10020);
+    QCOMPARE(panels[0]->Top(), 20);
+    QCOMPARE(panels[0]->Widget()->geometry(), panels[0]->BoundsRect());
+    // Taken out of the box, a child keeps the place it had; the box gone, its children stay put.
+    panels[501]->SetParent(nullptr);
+    QCOMPARE(panels[501]->Top(), 501 * 20 - 10020);
+    panels[501]->SetParent(box);
+    QCOMPARE(panels[501]->Top(), 501 * 20 - 10020);
+    delete box;
+    QCOMPARE(panels[503]->Top(), 503 * 20 - 10020);
 }
 
 void TestControls::scrollingMovesChildrenAndClamps() {
