@@ -158,13 +158,19 @@ void TestControls::anEditHoldsWhatItsFieldCanShow() {
     QCOMPARE(e->Text(), QStringLiteral("abcde"));
 }
 
-void TestControls::scrollBoxGivesWidgetsOnlyToChildrenInView() {
-    TestEnvironment env;
-    TForm form(nullptr);
-    form.SetBounds(0, 0, 300, 300);
+// A scroll box filling a form 300 pixels wide.
+static TScrollBox* ClientScrollBox(TForm& form, int height) {
+    form.SetBounds(0, 0, 300, height);
     auto* box = new TScrollBox(&form);
     box->SetParent(&form);
     box->SetAlign(alClient);
+    return box;
+}
+
+void TestControls::scrollBoxGivesWidgetsOnlyToChildrenInView() {
+    TestEnvironment env;
+    TForm form(nullptr);
+    TScrollBox* box = ClientScrollBox(form, 300);
     std::vector<TEdit*> edits;
     for (int i = 0; i < 2000; ++i) {
         auto* e = new TEdit(&form);
@@ -210,10 +216,7 @@ void TestControls::scrollBoxGivesWidgetsOnlyToChildrenInView() {
 void TestControls::scrollBoxFindsChildrenInAnyOrderAsTheyMove() {
     TestEnvironment env;
     TForm form(nullptr);
-    form.SetBounds(0, 0, 300, 300);
-    auto* box = new TScrollBox(&form);
-    box->SetParent(&form);
-    box->SetAlign(alClient);
+    TScrollBox* box = ClientScrollBox(form, 300);
     // Made bottom first and mixed: the box may not count on its children's order.
     std::vector<TPanel*> panels(1000);
     for (int k = 0; k < 1000; ++k) {
@@ -253,10 +256,7 @@ void TestControls::scrollBoxFindsChildrenInAnyOrderAsTheyMove() {
 void TestControls::scrollingMovesChildrenAndClamps() {
     TestEnvironment env;
     TForm form(nullptr);
-    form.SetBounds(0, 0, 300, 204);
-    auto* box = new TScrollBox(&form);
-    box->SetParent(&form);
-    box->SetAlign(alClient);
+    TScrollBox* box = ClientScrollBox(form, 204);
     auto* a = new TPanel(&form);
     a->SetParent(box);
     a->SetBounds(0, 0, 100, 500);
