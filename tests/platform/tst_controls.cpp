@@ -249,6 +249,10 @@ void TestControls::scrollBoxFindsChildrenInAnyOrderAsTheyMove() {
     QCOMPARE(panels[501]->Top(), 501 * 20 - 10020);
     panels[501]->SetParent(box);
     QCOMPARE(panels[501]->Top(), 501 * 20 - 10020);
+    // A tall child that starts far above the view and reaches into it is in view too.
+    panels[300]->SetBounds(0, -2000, 200, 2100);
+    QCoreApplication::processEvents();
+    QVERIFY(panels[300]->HandleAllocated());
     delete box;
     QCOMPARE(panels[503]->Top(), 503 * 20 - 10020);
 }
