@@ -32,6 +32,8 @@ TScrollBox::TScrollBox(TComponent* AOwner)
       FVert(std::make_unique<TControlScrollBar>(this)) {
     FWidth = 185;
     FHeight = 41;
+    FBandTimer.setSingleShot(true);
+    QObject::connect(&FBandTimer, &QTimer::timeout, this, [this] { Guard([&] { FillBand(); }); });
 }
 
 TScrollBox::~TScrollBox() {
@@ -193,32 +195,33 @@ void TScrollBox::UpdateRealized() {
             bandWaiting = true;
         return true;
     });
-    if (bandWaiting) ScheduleBand();
+    if (bandWaiting) ScheduleBand(true);
 }
 
-void TScrollBox::ScheduleBand() {
-    // Children just out of view get their widgets once the visible ones are painted,
-    // a couple per turn of the event loop: each may need a new font, which costs a
-    // font-configuration match over every installed font.
-    if (FBandScheduled) return;
-    FBandScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        FBandScheduled = false;
-        Guard([&] {
-            if (!FViewport || !FVisible || !FViewport->isVisible()) return;
-            const int h = ClientHeight();
-            int made = 0;
-            ForEachWithin(-h / 2, h + h / 2, [&](TControl* c) {
-                if (c->HandleAllocated()) return true;
-                if (made == 2) {
-                    ScheduleBand();
-                    return false;
-                }
-                c->CreateWidgetIn(FViewport);
-                ++made;
-                return true;
-            });
-        });
+void TScrollBox::ScheduleBand(bool afterPause) {
+    // Children just out of view get their widgets once the visible ones are painted and
+    // the user has stopped scrolling for a moment, a couple per turn of the event loop:
+    // each may need a new font, and Qt looks a new font's family up by a pass over every
+    // installed family, which would hold up the next scroll step's paint.
+    if (afterPause)
+        FBandTimer.start(kBandPauseMs);
+    else if (!FBandTimer.isActive())
+        FBandTimer.start(0);
+}
+
+void TScrollBox::FillBand() {
+    if (!FViewport || !FVisible || !FViewport->isVisible()) return;
+    const int h = ClientHeight();
+    int made = 0;
+    ForEachWithin(-h / 2, h + h / 2, [&](TControl* c) {
+        if (c->HandleAllocated()) return true;
+        if (made == 2) {
+            ScheduleBand(false);
+            return false;
+        }
+        c->CreateWidgetIn(FViewport);
+        ++made;
+        return true;
     });
 }
 

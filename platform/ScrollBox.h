@@ -3,6 +3,8 @@
 
 #include "Controls.h"
 
+#include <QTimer>
+
 #include <functional>
 #include <vector>
 
@@ -68,7 +70,8 @@ protected:
     // Gives widgets to the children in view (and soon after to those within half a
     // page of it), takes them from the rest.
     void UpdateRealized();
-    void ScheduleBand();
+    void ScheduleBand(bool afterPause);
+    void FillBand();
     // Calls f for each visible child that reaches into [top, bottom) of the view, found
     // through the children ordered by position, not by looking at each.
     void ForEachWithin(int top, int bottom, const std::function<bool(TControl*)>& f);
@@ -83,7 +86,9 @@ protected:
     mutable int FContentHeight = 0;
     mutable bool FContentDirty = true;
     bool FUpdateScheduled = false;
-    bool FBandScheduled = false;
+    // Starts filling the band.
+    QTimer FBandTimer;
+    static constexpr int kBandPauseMs = 30;
     // The children by top (the order scrolling keeps), rebuilt when a child moves, comes or goes.
     std::vector<TControl*> FByTop;
     int FTallest = 0;

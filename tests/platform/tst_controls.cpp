@@ -233,6 +233,9 @@ void TestControls::scrollBoxFindsChildrenInAnyOrderAsTheyMove() {
     QCoreApplication::processEvents();
     QVERIFY(panels[500]->HandleAllocated() && panels[505]->HandleAllocated());
     QVERIFY(!panels[0]->HandleAllocated() && !panels[5]->HandleAllocated());
+    // Half a page below the view gets its widgets once scrolling pauses; further out never.
+    QTRY_VERIFY(panels[520]->HandleAllocated() && panels[495]->HandleAllocated());
+    QVERIFY(!panels[535]->HandleAllocated() && !panels[470]->HandleAllocated());
     // Moved while scrolled: the top given is the one seen, and the widget comes or goes with it.
     panels[0]->SetTop(40);
     panels[502]->SetTop(5000);
