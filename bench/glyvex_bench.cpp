@@ -124,6 +124,7 @@ protected:
         switch (e->type()) {
         case QEvent::KeyPress:
         case QEvent::MouseButtonPress:
+        case QEvent::MouseMove: // a drag, its button already held
         case QEvent::Wheel:
             if (FInputAt < 0) FInputAt = Now();
             break;
@@ -270,7 +271,7 @@ int RunPainted() {
     const auto key = [](const char* name) {
         return [name] { Xdotool({QStringLiteral("key"), QString::fromLatin1(name)}); };
     };
-    constexpr int kRuns = 5;
+    constexpr int kRuns = 9;
     // A moment apart, as a user presses them: the entries beside the selection may be ready.
     std::vector<Answer> down, pageDown, end;
     for (int i = 0; i < kRuns; ++i)
@@ -343,9 +344,12 @@ int RunPainted() {
             const QPoint bottom = bar->mapToGlobal(QPoint(bar->width() / 2, bar->height() + 40));
             Xdotool(At(thumb));
             Idle(300);
-            QStringList args = {QStringLiteral("mousedown"), QStringLiteral("1")};
-            args << At(QPoint(thumb.x(), (thumb.y() + bottom.y()) / 2)) << At(bottom)
-                 << QStringLiteral("mouseup") << QStringLiteral("1");
+            // The thumb is taken first, so the time counts from the drag's first motion,
+            // not from the pressed thumb's repaint.
+            Xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+            Idle(300);
+            QStringList args = At(QPoint(thumb.x(), (thumb.y() + bottom.y()) / 2));
+            args << At(bottom) << QStringLiteral("mouseup") << QStringLiteral("1");
             drag.push_back(Follow(clock, [args] { Xdotool(args); }));
             if (Form1->ScrollBox1->ScrollPosition() != Form1->ScrollBox1->MaxScrollPosition())
                 std::fprintf(stderr, "dragging the thumb did not reach the end\n");
