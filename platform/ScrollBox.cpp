@@ -156,6 +156,11 @@ void TScrollBox::ScheduleUpdate() {
     });
 }
 
+// A visible child reaching into [top, bottom) of the view.
+static bool Reaches(const TControl* c, int top, int bottom) {
+    return c->Visible() && c->Top() < bottom && c->Top() + c->Height() > top;
+}
+
 void TScrollBox::ForEachWithin(int top, int bottom, const std::function<bool(TControl*)>& f) {
     if (FIndexDirty) {
         FByTop = FControls;
@@ -171,25 +176,31 @@ void TScrollBox::ForEachWithin(int top, int bottom, const std::function<bool(TCo
     auto it = std::partition_point(FByTop.begin(), FByTop.end(),
                                    [&](const TControl* c) { return c->Top() <= top - FTallest; });
     for (; it != FByTop.end() && (*it)->Top() < bottom; ++it)
-        if ((*it)->Visible() && (*it)->Top() + (*it)->Height() > top && !f(*it)) return;
+        if (Reaches(*it, top, bottom) && !f(*it)) return;
 }
 
-void TScrollBox::UpdateRealized() {
-    // Only a box the user can see (its page showing, its window shown) needs widgets.
-    if (!FViewport || !FVisible || !FViewport->isVisible()) return;
-    const int h = ClientHeight();
-    const int bandTop = -h / 2, bandBottom = h + h / 2;
+void TScrollBox::ReleaseOutside(int top, int bottom) {
     std::erase_if(FRealized, [&](TControl* c) {
         if (!c->HandleAllocated()) return true;
-        const bool inBand = c->Visible() && c->Top() < bandBottom && c->Top() + c->Height() > bandTop;
-        if (inBand || !c->CanReleaseHandle()) return false;
+        if (Reaches(c, top, bottom) || !c->CanReleaseHandle()) return false;
         c->DestroyHandle();
         return true;
     });
+}
+
+bool TScrollBox::ViewShowing() const {
+    // Only a box the user can see (its page showing, its window shown) needs widgets.
+    return FViewport && FVisible && FViewport->isVisible();
+}
+
+void TScrollBox::UpdateRealized() {
+    if (!ViewShowing()) return;
+    const int h = ClientHeight();
+    ReleaseOutside(BandTop(), BandBottom());
     bool bandWaiting = false;
-    ForEachWithin(bandTop, bandBottom, [&](TControl* c) {
+    ForEachWithin(BandTop(), BandBottom(), [&](TControl* c) {
         if (c->HandleAllocated()) return true;
-        if (c->Top() < h && c->Top() + c->Height() > 0)
+        if (Reaches(c, 0, h))
             c->CreateWidgetIn(FViewport);
         else
             bandWaiting = true;
@@ -210,10 +221,9 @@ void TScrollBox::ScheduleBand(bool afterPause) {
 }
 
 void TScrollBox::FillBand() {
-    if (!FViewport || !FVisible || !FViewport->isVisible()) return;
-    const int h = ClientHeight();
+    if (!ViewShowing()) return;
     int made = 0;
-    ForEachWithin(-h / 2, h + h / 2, [&](TControl* c) {
+    ForEachWithin(BandTop(), BandBottom(), [&](TControl* c) {
         if (c->HandleAllocated()) return true;
         if (made == 2) {
             ScheduleBand(false);
@@ -258,14 +268,7 @@ void TScrollBox::ChildRealized(TControl* c) {
 void TScrollBox::VisibleChanged() {
     // Hidden, children are usually about to change (a refresh re-applies their fonts):
     // only those in view keep their widgets, so only their fonts reach Qt at once.
-    if (!FVisible)
-        std::erase_if(FRealized, [&](TControl* c) {
-            if (!c->HandleAllocated()) return true;
-            if ((c->Top() < ClientHeight() && c->Top() + c->Height() > 0) || !c->CanReleaseHandle())
-                return false;
-            c->DestroyHandle();
-            return true;
-        });
+    if (!FVisible) ReleaseOutside(0, ClientHeight());
     TWinControl::VisibleChanged();
     if (FVisible) {
         UpdateScrollBar();

@@ -70,6 +70,12 @@ protected:
     // Gives widgets to the children in view (and soon after to those within half a
     // page of it), takes them from the rest.
     void UpdateRealized();
+    bool ViewShowing() const;
+    // The view and half a page above and below it: the children that keep their widgets.
+    int BandTop() const { return -ClientHeight() / 2; }
+    int BandBottom() const { return ClientHeight() + ClientHeight() / 2; }
+    // Takes the widgets from the children outside [top, bottom) that can let theirs go.
+    void ReleaseOutside(int top, int bottom);
     void ScheduleBand(bool afterPause);
     void FillBand();
     // Calls f for each visible child that reaches into [top, bottom) of the view, found
