@@ -188,8 +188,13 @@ void TestControls::scrollBoxGivesWidgetsOnlyToChildrenInView() {
     QVERIFY(edits[0]->HandleAllocated());
     QVERIFY(!edits[500]->HandleAllocated());
     QCOMPARE(box->ContentHeight(), 40000);
-    // A hidden box gives no widgets to new children in view.
+    // Hidden, the box keeps the widgets in view (their fonts stay made) and lets the band's go.
+    QTRY_VERIFY(edits[20]->HandleAllocated());
+    QWidget* inView = edits[14]->Widget();
     box->Hide();
+    QCOMPARE(edits[14]->Widget(), inView);
+    QVERIFY(!edits[20]->HandleAllocated());
+    // A hidden box gives no widgets to new children in view.
     box->VertScrollBar()->SetPosition(20000);
     QCoreApplication::processEvents();
     QVERIFY(!edits[1000]->HandleAllocated());
